@@ -1,0 +1,22 @@
+# Every library the system calls, found on the machine: nothing is vendored or downloaded.
+
+find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto SSL)
+find_package(Boost 1.71 REQUIRED)
+find_package(Intl REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBSSH REQUIRED IMPORTED_TARGET libssh>=0.9)
+
+find_program(MSGFMT_EXECUTABLE msgfmt REQUIRED)
+find_program(XGETTEXT_EXECUTABLE xgettext)
+find_program(MSGCMP_EXECUTABLE msgcmp)
+
+add_library(ternwell_dependencies INTERFACE)
+target_link_libraries(ternwell_dependencies INTERFACE
+  Threads::Threads OpenSSL::SSL OpenSSL::Crypto Boost::headers PkgConfig::LIBSSH)
+if(Intl_LIBRARIES)
+  target_link_libraries(ternwell_dependencies INTERFACE ${Intl_LIBRARIES})
+endif()
+if(Intl_INCLUDE_DIRS)
+  target_include_directories(ternwell_dependencies INTERFACE ${Intl_INCLUDE_DIRS})
+endif()

@@ -1,0 +1,55 @@
+// Process entry of the ternwell daemon: prepares translation and logging, starts the daemon,
+// waits for SIGINT or SIGTERM, stops the daemon. No arguments are read.
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "daemon/my_daemon.hpp"
+#include "foundation/translation.hpp"
+#include "logging/logging.hpp"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+std::unique_ptr<MyDaemon> daemon_instance;
+
+extern "C" void request_stop(int) { stop_requested = 1; }
+
+void install_signal_handlers() {
+  std::signal(SIGINT, request_stop);
+  std::signal(SIGTERM, request_stop);
+  // A peer that closes its socket while we write must fail the write, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// One line in the system log and one in the log file; the log line's empty second part
+// keeps the two-part form that ends the text in a blank.
+void announce(const std::string& system_log_text, const std::wstring& log_text) {
+  syslog(LOG_INFO, "%s", system_log_text.c_str());
+  TWL_Core::log_at(TWL_Core::LogLevel::Info, log_text, std::wstring{});
+}
+
+}  // namespace
+
+int main() {
+  using namespace TWL_Core;
+  translation::init_locale(translation::DEFAULT_LOCALES);
+  translation::init(translation::locale_dir());
+  Logging::instance().set_origin_tag('D');
+
+  daemon_instance = std::make_unique<MyDaemon>();
+  install_signal_handlers();
+  daemon_instance->start();
+  announce(translation::translate_utf8("daemon_running"), translation::translate("daemon_started"));
+
+  while (stop_requested == 0) ::sleep(1);
+
+  daemon_instance->stop();
+  announce(translation::translate_utf8("daemon_stopped"), translation::translate("daemon_stopped"));
+  return 0;
+}
