@@ -1,12 +1,13 @@
 # Compiles the message catalogues and stamps them with the build they belong to.
 #
-# Run as a script: cmake -DPO_FILES=a.po|b.po -DOUT_DIR=<locale dir> -DMSGFMT=<msgfmt>
+# Run as a script: cmake -DPO_FILES=a.po|b.po -DOUT_DIR=<locale dir> -DWORK_DIR=<dir> -DMSGFMT=<msgfmt>
 #   [-DSTAMP_SOURCE=<generated .cpp>] [-DFORCE_STAMP=<40 hex>] -P make_catalogues.cmake
 # The stamp is the SHA-1 of the catalogue sources unless FORCE_STAMP names another one
 # (tests use that to make a catalogue of "another build"). Each catalogue gets the stamp
-# as the text of "catalogue_stamp"; STAMP_SOURCE receives the same stamp for the program.
+# as the text of "catalogue_stamp"; the stamped sources stay in WORK_DIR; STAMP_SOURCE
+# receives the same stamp for the program.
 
-foreach(required PO_FILES OUT_DIR MSGFMT)
+foreach(required PO_FILES OUT_DIR WORK_DIR MSGFMT)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "make_catalogues: ${required} is not set")
   endif()
@@ -25,14 +26,12 @@ else()
   string(SHA1 stamp "${all_sources}")
 endif()
 
-get_filename_component(work_dir "${OUT_DIR}" DIRECTORY)
-set(work_dir "${work_dir}/.catalogue-sources")
-file(MAKE_DIRECTORY "${work_dir}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
 
 foreach(po IN LISTS PO_FILES)
   get_filename_component(lang "${po}" NAME_WE)
   file(READ "${po}" content)
-  set(stamped "${work_dir}/${lang}.po")
+  set(stamped "${WORK_DIR}/${lang}.po")
   file(WRITE "${stamped}" "${content}\nmsgid \"catalogue_stamp\"\nmsgstr \"${stamp}\"\n")
   set(mo_dir "${OUT_DIR}/${lang}/LC_MESSAGES")
   file(MAKE_DIRECTORY "${mo_dir}")
