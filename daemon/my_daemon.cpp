@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "config/config.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 
@@ -11,6 +12,7 @@ MyDaemon::~MyDaemon() { stop(); }
 
 void MyDaemon::start() {
   if (running_.exchange(true)) return;
+  Config::instance().pathname(Config::get_root_pathname());
   load_config();
   worker_ = std::thread(&MyDaemon::run, this);
 }
@@ -25,11 +27,19 @@ void MyDaemon::stop() {
 }
 
 void MyDaemon::load_config() {
-  // An empty language keeps the one the environment chose; the configured one replaces it
-  // once the configuration is read.
-  translation::set_language({});
+  Config& config = Config::instance();
+  // Open the current log first, so that problems found while reading reach it; a configured
+  // log path takes over as soon as it is read.
+  Logging::instance().open_file();
+  config.read(config.pathname());
+  translation::set_language(config.settings.Language);
   Logging::instance().open_file();
   if (auto mismatch = translation::catalogue_mismatch()) log_at(LogLevel::Warning, *mismatch);
+}
+
+void MyDaemon::reload_config() {
+  load_config();
+  log_at(LogLevel::Info, translation::translate("config_reloaded"), Config::instance().pathname());
 }
 
 void MyDaemon::run() {
@@ -39,7 +49,9 @@ void MyDaemon::run() {
   }
 }
 
-void MyDaemon::supervise_once() {}
+void MyDaemon::supervise_once() {
+  if (Config::instance().file_changed_on_disk()) reload_config();
+}
 
 void MyDaemon::pause() {
   std::unique_lock lock(pause_mutex_);

@@ -22,6 +22,7 @@ class MyDaemon {
  private:
   void run();
   void load_config();
+  void reload_config();
   void supervise_once();
   // Sleeps one second, or less when stop is called meanwhile.
   void pause();

@@ -90,6 +90,12 @@ std::wstring string_to_wstring(std::string_view text) {
   return out;
 }
 
+std::filesystem::path to_path(std::wstring_view path) {
+  return std::filesystem::path(wstring_to_string(path));
+}
+
+std::wstring from_path(const std::filesystem::path& path) { return string_to_wstring(path.string()); }
+
 std::wstring to_string(bool value) { return value ? L"true" : L"false"; }
 
 std::wstring to_string(std::uint16_t value) { return std::to_wstring(value); }

@@ -4,6 +4,7 @@
 // converted becomes U+FFFD. Free of shared state, callable from any thread.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ std::string wstring_to_string(std::wstring_view text);
 
 // Decodes UTF-8; truncated, overlong, surrogate, out-of-range and stray bytes become U+FFFD.
 std::wstring string_to_wstring(std::string_view text);
+
+// A file-system path from a wide text, encoded as UTF-8 whatever the locale.
+std::filesystem::path to_path(std::wstring_view path);
+// The UTF-8 form of a path as a wide text.
+std::wstring from_path(const std::filesystem::path& path);
 
 // "true" or "false".
 std::wstring to_string(bool value);

@@ -1,0 +1,117 @@
+#include "foundation/file_ops.hpp"
+
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "foundation/text.hpp"
+#include "foundation/translation.hpp"
+#include "logging/logging.hpp"
+
+namespace TWL_Core::util {
+namespace {
+
+constexpr std::size_t COMPARE_BLOCK_SIZE = 4096;
+
+using Block = std::array<char, COMPARE_BLOCK_SIZE>;
+
+std::string_view read_block(std::ifstream& in, Block& block) {
+  in.read(block.data(), static_cast<std::streamsize>(block.size()));
+  return std::string_view(block.data(), static_cast<std::size_t>(in.gcount()));
+}
+
+void log_file_system_error(LogLevel level, std::wstring_view text,
+                           const std::filesystem::filesystem_error& e) {
+  if (level == LogLevel::None) return;
+  log_at(level, std::wstring(text) + string_to_wstring(e.what()));
+}
+
+void log_unknown_error(std::wstring_view label, std::wstring_view path) {
+  log_at(LogLevel::Error, label, path, translation::translate("unknown_error"));
+}
+
+}  // namespace
+
+bool files_equal(std::wstring_view a, std::wstring_view b) {
+  std::ifstream first(to_path(a), std::ios::binary);
+  std::ifstream second(to_path(b), std::ios::binary);
+  if (!first.is_open() || !second.is_open()) return false;
+  Block first_block;
+  Block second_block;
+  while (true) {
+    const std::string_view first_bytes = read_block(first, first_block);
+    if (first_bytes != read_block(second, second_block)) return false;
+    if (first_bytes.size() < COMPARE_BLOCK_SIZE) return !first.bad() && !second.bad();
+  }
+}
+
+bool rename_file(std::wstring_view from, std::wstring_view to) {
+  log_at(LogLevel::Info, L"rename_file", from, to);
+  try {
+    std::filesystem::rename(to_path(from), to_path(to));
+    return true;
+  } catch (const std::filesystem::filesystem_error& e) {
+    log_at(LogLevel::Error, translation::translate("file_rename_error"),
+           string_to_wstring(e.what()));
+  } catch (...) {
+    log_unknown_error(translation::translate("file_rename_error"), from);
+  }
+  return false;
+}
+
+bool remove_file(std::wstring_view path, LogLevel level) {
+  try {
+    return std::filesystem::remove(to_path(path));
+  } catch (const std::filesystem::filesystem_error& e) {
+    log_file_system_error(level, L"Error removing file: ", e);
+  } catch (...) {
+    log_unknown_error(L"remove_file:", path);
+  }
+  return false;
+}
+
+bool set_last_write_time(std::wstring_view path, FileTime ft, LogLevel level) {
+  try {
+    std::filesystem::last_write_time(to_path(path), ft);
+    return true;
+  } catch (const std::filesystem::filesystem_error& e) {
+    log_file_system_error(level, L"Error setting last write time: ", e);
+  } catch (...) {
+    log_unknown_error(L"set_last_write_time:", path);
+  }
+  return false;
+}
+
+std::wstring read_utf8_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) throw std::ios_base::failure("cannot open " + path.string());
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return string_to_wstring(bytes);
+}
+
+void write_utf8_file(const std::filesystem::path& path, std::wstring_view text) {
+  const std::string bytes = wstring_to_string(text);
+  if (bytes.empty() && !text.empty()) {
+    throw std::runtime_error("text not convertible to UTF-8: " + path.string());
+  }
+  std::ofstream out;
+  out.exceptions(std::ios::failbit | std::ios::badbit);
+  out.open(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+}
+
+void handle_last_error(const std::filesystem::filesystem_error& e) {
+  std::ostringstream line;
+  line << "what():  " << e.what() << ' ';
+  line << "path1(): " << e.path1() << ' ';
+  line << "path2(): " << e.path2() << ' ';
+  line << "code().value():    " << e.code().value() << ' ';
+  line << "code().message():  " << e.code().message() << ' ';
+  line << "code().category(): " << e.code().category().name() << ' ';
+  log_at(LogLevel::Error, line.str());
+}
+
+}  // namespace TWL_Core::util
