@@ -14,6 +14,8 @@ find_program(MSGCMP_EXECUTABLE msgcmp)
 add_library(ternwell_dependencies INTERFACE)
 target_link_libraries(ternwell_dependencies INTERFACE
   Threads::Threads OpenSSL::SSL OpenSSL::Crypto Boost::headers PkgConfig::LIBSSH)
+# Boost 1.74's property-tree JSON parser still includes the global-placeholder bind header.
+target_compile_definitions(ternwell_dependencies INTERFACE BOOST_BIND_GLOBAL_PLACEHOLDERS)
 if(Intl_LIBRARIES)
   target_link_libraries(ternwell_dependencies INTERFACE ${Intl_LIBRARIES})
 endif()

@@ -246,6 +246,11 @@ Tree Config::parse_json_file(const std::wstring& path) {
     return {};
   }
   try {
+    // A folder or a named pipe is no configuration; a pipe would block the daemon for good.
+    std::error_code error;
+    if (!fs::is_regular_file(util::to_path(path), error)) {
+      throw std::runtime_error(translate_utf8("not_a_regular_file"));
+    }
     std::wistringstream text(util::read_utf8_file(util::to_path(path)));
     Tree tree;
     boost::property_tree::json_parser::read_json(text, tree);
