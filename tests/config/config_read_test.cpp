@@ -61,7 +61,7 @@ TEST_F(ConfigReadTest, UnusableContentFailsAndLeavesTheFileAlone) {
       {"[]", "The configuration file holds no JSON object with entries."},
       {"[{\"Syncitems\": []}, 2]", "The configuration file holds no JSON object with entries."},
       {"42", "The configuration file holds no JSON object with entries."},
-      {std::string("{\"Settings\": {\"Language\": \"\0\"}}", 34), "Configuration file cannot be read: "},
+      {std::string("{\"Settings\": {\"Language\": \"\0\"}}", 31), "Configuration file cannot be read: "},
   };
   for (const auto& c : cases) {
     write_text(c.content);
