@@ -14,6 +14,9 @@ void MyDaemon::start() {
   if (running_.exchange(true)) return;
   Config::instance().pathname(Config::get_root_pathname());
   load_config();
+  // The first cut runs here, before main writes the start line: a cut closes the log for its
+  // duration, and a line written meanwhile would be lost.
+  daily_cut_(std::chrono::system_clock::now());
   worker_ = std::thread(&MyDaemon::run, this);
 }
 
@@ -50,6 +53,7 @@ void MyDaemon::run() {
 }
 
 void MyDaemon::supervise_once() {
+  daily_cut_(std::chrono::system_clock::now());
   if (Config::instance().file_changed_on_disk()) reload_config();
 }
 

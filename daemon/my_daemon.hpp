@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "logging/log_cut.hpp"
+
 class MyDaemon {
  public:
   MyDaemon() = default;
@@ -29,6 +31,7 @@ class MyDaemon {
 
   std::atomic<bool> running_{false};
   std::thread worker_;
+  TWL_Core::DailyLogCut daily_cut_;
   std::mutex pause_mutex_;
   std::condition_variable pause_wakeup_;
 };

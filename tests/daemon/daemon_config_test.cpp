@@ -140,3 +140,18 @@ TEST_F(DaemonConfigTest, UndecryptablePasswordIsReportedAndTheKeyFileCreated) {
 
 }  // namespace
 }  // namespace TWL_Core
+
+namespace TWL_Core {
+namespace {
+
+TEST_F(DaemonConfigTest, LogIsCutAtStart) {
+  test::write_file(log, "2001-01-01 00:00:00.000 D Info\tvery old\n  its continuation\n");
+  write_config("{" + logging_section(log, "Info") + "}");
+  start();
+  EXPECT_EQ(count("very old"), 0u);
+  EXPECT_EQ(count("its continuation"), 0u);
+  stop();
+}
+
+}  // namespace
+}  // namespace TWL_Core
