@@ -10,6 +10,7 @@
 
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
+#include "logging/send_mail.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -62,7 +63,11 @@ Logging& Logging::instance() {
 Logging::Logging()
     : log_file_path_(get_default_log_file_path()),
       editor_path_(L"/System/Applications/TextEdit.app"),
-      clock_([] { return std::chrono::steady_clock::now(); }) {}
+      clock_([] { return std::chrono::steady_clock::now(); }),
+      mail_sender_([](const SmtpAccount& account, const std::wstring& to,
+                      const std::wstring& subject, const std::string& body) {
+        return send_mail(account, to, subject, body);
+      }) {}
 
 Logging::~Logging() {
   std::lock_guard lock(mutex_);

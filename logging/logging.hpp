@@ -95,7 +95,7 @@ class Logging {
   LogEmail email;
 
   // Seams for tests and for the mail transport: the clock behind repeat suppression and the
-  // notification memory, and the function that sends a fatal-error mail (none: no mail).
+  // notification memory, and the function that sends a fatal-error mail (send_mail unless replaced).
   void set_monotonic_clock(MonotonicClock clock);
   void set_mail_sender(MailSender sender);
 

@@ -7,68 +7,13 @@
 #include <csignal>
 #include <filesystem>
 
-#include "tests/support/child_process.hpp"
-#include "tests/support/log_capture.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "tests/daemon/daemon_fixture.hpp"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace TWL_Core {
 namespace {
-
-constexpr auto START_TIMEOUT = 20s;
-
-std::string logging_section(const fs::path& log, const char* level) {
-  return R"("Logging": {"LogLevel": ")" + std::string(level) + R"(", "LogFilePathName": ")" +
-         log.string() + R"(", "RetentionDays": 7, "EditorPathName": "/usr/bin/vi"})";
-}
-
-std::string item(const char* name, const fs::path& source, const std::string& cycle) {
-  return R"({"name": ")" + std::string(name) + R"(", "type": "Verzeichnis", "source": ")" +
-         source.string() + R"(", "target": ")" + source.string() + R"(-copy", "wildcard": "*",
-           "SyncCycle": )" + cycle + "}";
-}
-
-class DaemonConfigTest : public ::testing::Test {
- protected:
-  DaemonConfigTest() {
-    fs::copy(fs::path(TERNWELL_RUNTIME_DIR) / "ternwell", install / "ternwell");
-    fs::create_directories(config_file.parent_path());
-  }
-
-  void write_config(const std::string& json) { test::write_file(config_file, json); }
-
-  void start() {
-    daemon = std::make_unique<test::ChildProcess>(
-        install / "ternwell", std::vector<std::string>{},
-        std::vector<std::string>{"HOME=" + home.path().string(), "LANG=C.UTF-8", "PATH=/usr/bin:/bin"});
-    ASSERT_TRUE(wait_for_log("daemon_started")) << test::read_file(log);
-  }
-
-  void stop() {
-    daemon->send(SIGTERM);
-    EXPECT_EQ(daemon->wait_for_exit(2s), 0);
-  }
-
-  std::size_t count(const std::string& fragment) const {
-    std::size_t n = 0;
-    for (const auto& line : test::split_lines(test::read_file(log))) {
-      if (line.find(fragment) != std::string::npos) ++n;
-    }
-    return n;
-  }
-
-  bool wait_for_log(const std::string& fragment, std::chrono::milliseconds timeout = START_TIMEOUT) {
-    return test::wait_until([&] { return count(fragment) > 0; }, timeout);
-  }
-
-  test::TempDir install;
-  test::TempDir home;
-  const fs::path config_file = home / "Library" / "Application Support" / "ternwell" / "ternwell.json";
-  const fs::path log = home / "custom" / "ternwell.log";
-  std::unique_ptr<test::ChildProcess> daemon;
-};
 
 TEST_F(DaemonConfigTest, ConfiguredLogFileAndLevelAreUsed) {
   write_config("{" + logging_section(log, "Debug") + R"(, "Syncitems": [)" +

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
+#include <regex>
+#include <thread>
 #include <filesystem>
 
 #include "foundation/text.hpp"
@@ -108,6 +111,30 @@ TEST_F(LogCutTest, MissingLogFileIsNoError) {
   cut_now();
   log_at(LogLevel::Info, "first line");
   EXPECT_EQ(capture.texts(), std::vector<std::string>{"first line"});
+}
+
+TEST_F(LogCutTest, OtherThreadsLoggingDuringCutsLeaveWholeLines) {
+  Logging::instance().set_retention_days(7);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t) {
+    writers.emplace_back([t, &stop] {
+      for (int n = 0; !stop; ++n) {
+        log_at(LogLevel::Info, "writer " + std::to_string(t) + " line " + std::to_string(n));
+      }
+    });
+  }
+  for (int i = 0; i < 50; ++i) cut_now();
+  stop = true;
+  for (auto& writer : writers) writer.join();
+  log_at(LogLevel::Info, "after the cuts");
+
+  const std::regex whole_line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [A-Z] Info\t)"
+                              R"((writer \d line \d+|after the cuts))");
+  const auto lines = test::split_lines(test::read_file(capture.file()));
+  ASSERT_FALSE(lines.empty());
+  for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, whole_line)) << line;
+  EXPECT_EQ(lines.back().substr(lines.back().find('\t') + 1), "after the cuts");
 }
 
 TEST(DailyLogCutTest, CutsAtTheFirstCallAndThenEveryTwentyFourHours) {
