@@ -1,6 +1,9 @@
 #include "foundation/platform.hpp"
 
 #include <mach-o/dyld.h>
+#include <sys/mount.h>
+#include <sys/param.h>
+#include <sys/ucred.h>
 
 #include <cstdint>
 #include <system_error>
@@ -18,6 +21,19 @@ std::filesystem::path executable_path() {
   std::error_code error;
   auto path = std::filesystem::canonical(buffer.data(), error);
   return error ? std::filesystem::path{buffer.data()} : path;
+}
+
+std::optional<std::vector<MountInfo>> mount_table() {
+  // The entries live in a buffer that getmntinfo owns and reuses on its next call.
+  struct statfs* entries = nullptr;
+  const int count = ::getmntinfo(&entries, MNT_NOWAIT);
+  if (count < 1 || entries == nullptr) return std::nullopt;
+  std::vector<MountInfo> mounts;
+  mounts.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    mounts.push_back({entries[i].f_mntfromname, entries[i].f_mntonname, entries[i].f_fstypename});
+  }
+  return mounts;
 }
 
 }  // namespace TWL_Core::platform

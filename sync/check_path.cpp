@@ -1,1 +1,113 @@
-// placeholder, filled in by the owner of this file
+#include "sync/check_path.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "foundation/text.hpp"
+#include "foundation/translation.hpp"
+#include "logging/logging.hpp"
+#include "remote/ssh_account.hpp"
+#include "remote/ssh_endpoint.hpp"
+
+namespace TWL_Core {
+namespace {
+
+constexpr std::uint16_t FIRST_INTERVAL = 2;
+constexpr std::uint32_t REACHABLE_CAP = 3600;
+constexpr std::uint32_t UNREACHABLE_CAP = 300;
+
+std::string utf8(const std::wstring& text) { return util::wstring_to_string(text); }
+
+// The remote path of an endpoint: everything after the first colon.
+std::wstring remote_part(const std::wstring& path) { return path.substr(path.find(L':') + 1); }
+
+// True if a login to `account` works and, with `must_exist`, `remote_path` exists there.
+// Throws a standard exception when the host, the login or the SFTP subsystem fails.
+// Remote file inspection over SFTP belongs here; until it exists no host can be asked, so
+// every remote side counts as unreachable.
+bool probe_remote(const SshAccount& /*account*/, const std::wstring& /*remote_path*/,
+                  bool /*must_exist*/) {
+  throw std::runtime_error("SFTP access is not available");
+}
+
+}  // namespace
+
+CheckPath::CheckPath(SteadyClock clock) : clock_(std::move(clock)) {}
+
+bool CheckPath::operator()(const std::wstring& source, const std::wstring& target,
+                           bool /*has_ssh*/) {
+  const std::wstring key = source + L"|" + target;
+  const std::lock_guard lock(mutex_);
+  const auto cached = cache_.find(key);
+  if (cached != cache_.end() && !expired(cached->second)) {
+    log_at(LogLevel::Debug, "CheckPath: cached result for " + utf8(key));
+    return cached->second.reachable;
+  }
+  const bool reachable = both_sides_reachable(source, target);
+  const std::uint16_t interval =
+      cached == cache_.end()
+          ? FIRST_INTERVAL
+          : next_check_interval(cached->second.interval, cached->second.reachable == reachable,
+                                reachable);
+  cache_[key] = DriveCheckCacheEntry{reachable, interval, clock_()};
+  return reachable;
+}
+
+bool CheckPath::both_sides_reachable(const std::wstring& source, const std::wstring& target) {
+  const bool source_reachable = side_reachable(source, true);
+  if (!source_reachable) {
+    log_at(LogLevel::Info, translation::translate("source_dir_not_reachable") + source);
+  }
+  const bool target_reachable = side_reachable(target, false);
+  if (!target_reachable) {
+    log_at(LogLevel::Info, translation::translate("target_dir_not_reachable") + target);
+  }
+  return source_reachable && target_reachable;
+}
+
+bool CheckPath::side_reachable(const std::wstring& path, bool is_source) {
+  if (get_account_from_path(path)) return ssh_path_reachable(path, is_source);
+  return path_exists(path);
+}
+
+bool CheckPath::ssh_path_reachable(const std::wstring& path, bool must_exist) {
+  log_at(LogLevel::Debug, "ssh_path_reachable: " + utf8(path));
+  const auto account = get_account_from_path(path);
+  if (!account) {
+    log_at(LogLevel::Error, translation::translate("ssh_account_not_found_for") + path);
+    return false;
+  }
+  try {
+    if (probe_remote(*account, remote_part(path), must_exist)) return true;
+    log_at(LogLevel::Info, translation::translate("ssh_path_not_exist") + path);
+  } catch (const std::exception& e) {
+    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path + L" - " +
+                               util::string_to_wstring(e.what()));
+  } catch (...) {
+    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path);
+  }
+  return false;
+}
+
+bool CheckPath::path_exists(const std::wstring& path) {
+  log_at(LogLevel::Debug, "CheckPath::path_exists()");
+  std::error_code ec;
+  const auto type = std::filesystem::status(util::to_path(path), ec).type();
+  return type != std::filesystem::file_type::none && type != std::filesystem::file_type::not_found;
+}
+
+bool CheckPath::expired(const DriveCheckCacheEntry& entry) const {
+  const auto age = std::chrono::duration_cast<std::chrono::seconds>(clock_() - entry.checked_at);
+  return age.count() >= entry.interval;
+}
+
+std::uint16_t next_check_interval(std::uint16_t current, bool unchanged, bool reachable) {
+  if (!unchanged) return FIRST_INTERVAL;
+  const std::uint32_t doubled = std::uint32_t{current} * 2;
+  return static_cast<std::uint16_t>(std::min(doubled, reachable ? REACHABLE_CAP : UNREACHABLE_CAP));
+}
+
+}  // namespace TWL_Core

@@ -1,15 +1,88 @@
 #include "sync/filesystem_util.hpp"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
-#include <filesystem>
+#include <exception>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "foundation/text.hpp"
+#include "foundation/translation.hpp"
+#include "logging/logging.hpp"
+#include "sync/mounted_drives.hpp"
 
 namespace TWL_Core::FilesystemUtil {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<dev_t> device_of(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+  return info.st_dev;
+}
+
+fs::path parent_or_root(const fs::path& path) {
+  return path.has_parent_path() ? path.parent_path() : fs::path("/");
+}
+
+bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
+
+// fstab writes blanks, tabs and backslashes inside a field as "\ooo".
+std::string decode_octal_escapes(const std::string& field) {
+  std::string decoded;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && is_octal_digit(field[i + 1]) &&
+        is_octal_digit(field[i + 2]) && is_octal_digit(field[i + 3])) {
+      decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                   (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      decoded += field[i];
+    }
+  }
+  return decoded;
+}
+
+std::optional<int> whole_number(const std::string& text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<FstabEntry> parse_fstab_line(const std::string& line) {
+  std::istringstream fields(line);
+  FstabEntry entry;
+  std::string dump;
+  std::string pass;
+  if (!(fields >> entry.device >> entry.mount_point >> entry.type >> entry.options >> dump >>
+        pass)) {
+    return std::nullopt;
+  }
+  const auto dump_number = whole_number(dump);
+  const auto pass_number = whole_number(pass);
+  if (!dump_number || !pass_number) return std::nullopt;
+  entry.device = decode_octal_escapes(entry.device);
+  entry.mount_point = decode_octal_escapes(entry.mount_point);
+  entry.type = decode_octal_escapes(entry.type);
+  entry.options = decode_octal_escapes(entry.options);
+  entry.dump = *dump_number;
+  entry.pass = *pass_number;
+  return entry;
+}
+
+bool is_comment_or_blank(const std::string& line) {
+  const auto first = line.find_first_not_of(" \t\r");
+  return first == std::string::npos || line[first] == '#';
+}
+
+}  // namespace
 
 bool file_exists(const std::wstring& path) {
   std::error_code ec;
@@ -22,6 +95,101 @@ std::string home_dir() {
   const passwd* account = ::getpwuid(::getuid());
   if (account != nullptr && account->pw_dir != nullptr) return account->pw_dir;
   return {};
+}
+
+FileInfoResult fileinfo(const std::wstring& path, std::uint64_t& size, util::FileTime& time) {
+  const fs::path file = util::to_path(path);
+  try {
+    const auto type = fs::status(file).type();
+    if (type == fs::file_type::not_found || type == fs::file_type::none) {
+      return MountedDrives::instance().drive_mounted(file, L"") ? FileInfoResult::FileNotExist
+                                                                : FileInfoResult::DriveNotMounted;
+    }
+    const auto file_size = fs::file_size(file);
+    const auto write_time = fs::last_write_time(file);
+    size = file_size;
+    time = write_time;
+    return FileInfoResult::Ok;
+  } catch (const std::exception&) {
+    return FileInfoResult::ReadError;
+  }
+}
+
+std::wstring make_error_message(FileInfoResult result) {
+  switch (result) {
+    case FileInfoResult::Ok:
+      return {};
+    case FileInfoResult::FileNotExist:
+      return translation::translate("file_not_exist");
+    case FileInfoResult::DriveNotMounted:
+      return translation::translate("drive_not_mounted");
+    case FileInfoResult::AttributesUnreadable:
+      return translation::translate("file_attributes_unreadable");
+    case FileInfoResult::TimeInvalid:
+      return translation::translate("file_time_invalid");
+    case FileInfoResult::ReadError:
+      return translation::translate("file_info_read_error");
+  }
+  return translation::translate("unknown_error");
+}
+
+fs::path normalize_best_effort(const fs::path& path) {
+  std::error_code ec;
+  auto normal = fs::weakly_canonical(path, ec);
+  return ec ? path : normal;
+}
+
+std::optional<std::string> get_mount_root(const fs::path& path) {
+  fs::path current = normalize_best_effort(path);
+  while (!device_of(current)) {
+    if (!current.has_parent_path() || current.parent_path() == current) return std::nullopt;
+    current = current.parent_path();
+  }
+  for (;;) {
+    const fs::path parent = parent_or_root(current);
+    const auto parent_device = device_of(parent);
+    if (!parent_device) return std::nullopt;
+    if (*parent_device != *device_of(current)) return current.empty() ? "/" : current.string();
+    if (current == "/") return "/";
+    current = parent;
+  }
+}
+
+fs::path get_mount_point(const fs::path& path) {
+  const auto root = get_mount_root(path);
+  return root ? fs::path(*root) : fs::path();
+}
+
+std::optional<fs::path> is_mountpoint(const fs::path& path) {
+  fs::path normal = normalize_best_effort(path);
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  const auto device = device_of(normal);
+  if (!device) return std::nullopt;
+  if (normal == "/") return normal;
+  const auto parent_device = device_of(parent_or_root(normal));
+  if (!parent_device || *parent_device == *device) return std::nullopt;
+  return normal;
+}
+
+bool touch(const fs::path& path) {
+  try {
+    fs::last_write_time(path, fs::file_time_type::clock::now());
+    return true;
+  } catch (const std::exception& e) {
+    log_at(LogLevel::Error, std::string("Error in function touch: ") + e.what());
+    return false;
+  }
+}
+
+std::vector<FstabEntry> parse_fstab(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<FstabEntry> entries;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (is_comment_or_blank(line)) continue;
+    if (auto entry = parse_fstab_line(line)) entries.push_back(std::move(*entry));
+  }
+  return entries;
 }
 
 }  // namespace TWL_Core::FilesystemUtil

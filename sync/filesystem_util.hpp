@@ -1,10 +1,40 @@
 #pragma once
-// Queries about the local file system and the user's place in it. Free of shared state and
-// callable from any thread; none of them logs or throws.
+// Queries about the local file system and the user's place in it: existence, size and time of
+// a file (telling a missing file from a missing volume), mount roots, and the fstab format.
+// Free of shared state except for the mount-table cache behind fileinfo (MountedDrives), and
+// callable from any thread. Nothing here throws for file-system problems; only touch logs
+// (and the mount check behind fileinfo, at Debug).
 
+#include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "foundation/file_time.hpp"
 
 namespace TWL_Core::FilesystemUtil {
+
+enum class FileInfoResult {
+  Ok = 0,
+  FileNotExist = 1,
+  DriveNotMounted = 2,
+  AttributesUnreadable = 3,
+  TimeInvalid = 4,
+  ReadError = 5,
+};
+
+// One line of an fstab file.
+struct FstabEntry {
+  std::string device;
+  std::string mount_point;
+  std::string type;
+  std::string options;
+  int dump = 0;
+  int pass = 0;
+
+  bool operator==(const FstabEntry&) const = default;
+};
 
 // True if something exists at `path` (symbolic links followed). A path whose status cannot be
 // read counts as not existing.
@@ -13,5 +43,41 @@ bool file_exists(const std::wstring& path);
 // The user's home directory in UTF-8: HOME when it is set, even to an empty text; else the
 // home directory of the current user's account entry; else empty.
 std::string home_dir();
+
+// Size and last-write time of the file at `path` (links followed); the outputs are set only
+// for Ok. Nothing at `path` gives FileNotExist while the volume that should hold it is
+// mounted (MountedDrives::drive_mounted) and DriveNotMounted otherwise. A status that cannot
+// be read, and anything without a file size (a folder), give ReadError.
+FileInfoResult fileinfo(const std::wstring& path, std::uint64_t& size, util::FileTime& time);
+
+// The translated message for a result other than Ok ("unknown_error" for values outside the
+// enumeration); empty for Ok.
+std::wstring make_error_message(FileInfoResult result);
+
+// `path` made absolute with links and dot segments resolved as far as it exists; `path`
+// unchanged if that fails.
+std::filesystem::path normalize_best_effort(const std::filesystem::path& path);
+
+// The mount point (UTF-8) of the volume holding the deepest existing ancestor of `path`,
+// "/" for the root volume; nothing if no ancestor can be examined. A volume that is not
+// mounted is not seen: its path yields the mount root of the folder it would be mounted on.
+std::optional<std::string> get_mount_root(const std::filesystem::path& path);
+
+// get_mount_root as a path; empty if there is none.
+std::filesystem::path get_mount_point(const std::filesystem::path& path);
+
+// The normalised `path` if it is a mount point: "/", or a folder on another device than its
+// parent. Nothing otherwise, and nothing if `path` does not exist.
+std::optional<std::filesystem::path> is_mountpoint(const std::filesystem::path& path);
+
+// Sets the last-write time of the file at `path` to now. On failure logs an Error line
+// "Error in function touch: " + the error text and returns false. Does not create files.
+bool touch(const std::filesystem::path& path);
+
+// The entries of a file in fstab format, in file order: six fields separated by blanks or
+// tabs (device, mount point, type, options, dump number, pass number), octal escapes such as
+// "\040" decoded. Empty lines, lines starting with "#" and lines without six such fields are
+// skipped. An unreadable file gives no entries.
+std::vector<FstabEntry> parse_fstab(const std::filesystem::path& file);
 
 }  // namespace TWL_Core::FilesystemUtil

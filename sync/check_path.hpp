@@ -1,0 +1,70 @@
+#pragma once
+// Reachability of the two sides of a sync item: a local side must exist, a remote side
+// ("account:path") must accept an SSH login and, for the source, exist on the host. Answers
+// are cached per pair for an interval that doubles while the answer stays the same (up to an
+// hour when reachable, five minutes when not) and starts again at 2 seconds when it changes.
+// Thread-safe: one lock serialises every cached check, the real check included. Nothing
+// throws; an unreachable side is an Info line and a false result.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace TWL_Core {
+
+class CheckPath {
+ public:
+  using SteadyTime = std::chrono::steady_clock::time_point;
+  using SteadyClock = std::function<SteadyTime()>;
+
+  struct DriveCheckCacheEntry {
+    bool reachable = false;      // answer of the last real check of the pair
+    std::uint16_t interval = 0;  // seconds during which that answer is reused
+    SteadyTime checked_at;       // when the last real check ended
+  };
+
+  // `clock` ages the cached answers; the steady clock unless a test supplies another.
+  explicit CheckPath(SteadyClock clock = [] { return std::chrono::steady_clock::now(); });
+  CheckPath(const CheckPath&) = delete;
+  CheckPath& operator=(const CheckPath&) = delete;
+
+  // True if both sides are reachable, from the cache while the pair's answer is fresh (with
+  // a Debug line "CheckPath: cached result for <source>|<target>"). `has_ssh` does not
+  // change the answer.
+  bool operator()(const std::wstring& source, const std::wstring& target, bool has_ssh);
+
+  // Checks both sides now, without the cache. Each unreachable side is logged at Info
+  // ("source_dir_not_reachable" or "target_dir_not_reachable" followed by the path); the
+  // target is checked even when the source is not reachable.
+  bool both_sides_reachable(const std::wstring& source, const std::wstring& target);
+
+  // A path whose text before the first colon names a configured SSH account is remote
+  // (ssh_path_reachable, which requires the path to exist for the source); any other path
+  // is local (path_exists).
+  bool side_reachable(const std::wstring& path, bool is_source);
+
+  // True if an SSH login for the account named in `path` ("account:remote path") works and,
+  // with `must_exist`, the remote path exists. Logs an Error line "ssh_account_not_found_for"
+  // when the account is unknown and an Info line for a host or path that cannot be reached.
+  bool ssh_path_reachable(const std::wstring& path, bool must_exist);
+
+  // True if something exists at the local `path` (links followed). Logs at Debug.
+  bool path_exists(const std::wstring& path);
+
+  // True if the entry's interval has run out (whole seconds since checked_at).
+  bool expired(const DriveCheckCacheEntry& entry) const;
+
+ private:
+  const SteadyClock clock_;
+  std::mutex mutex_;
+  std::map<std::wstring, DriveCheckCacheEntry> cache_;  // guarded by mutex_; key "source|target"
+};
+
+// The interval after a real check: 2 seconds when the answer changed, else twice `current`,
+// at most 3600 seconds for a reachable pair and 300 for an unreachable one.
+std::uint16_t next_check_interval(std::uint16_t current, bool unchanged, bool reachable);
+
+}  // namespace TWL_Core
