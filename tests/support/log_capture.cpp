@@ -41,4 +41,11 @@ std::vector<std::string> split_lines(const std::string& content) {
   return lines;
 }
 
+std::size_t LogCapture::count_lines(const std::string& fragment) const {
+  const auto all = lines();
+  return static_cast<std::size_t>(std::count_if(all.begin(), all.end(), [&](const std::string& line) {
+    return line.find(fragment) != std::string::npos;
+  }));
+}
+
 }  // namespace TWL_Core::test

@@ -19,6 +19,8 @@ class LogCapture {
   std::vector<std::string> texts() const;
   // Number of lines whose text contains `fragment`.
   std::size_t count(const std::string& fragment) const;
+  // Number of whole lines (level included, e.g. "Error\ttext") that contain `fragment`.
+  std::size_t count_lines(const std::string& fragment) const;
 
  private:
   TempDir dir_;
