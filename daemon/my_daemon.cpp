@@ -5,6 +5,7 @@
 #include "config/config.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
+#include "sync/synchronize.hpp"
 
 using namespace TWL_Core;
 
@@ -41,15 +42,19 @@ void MyDaemon::load_config() {
 }
 
 void MyDaemon::reload_config() {
+  Synchronize::destroy();
   load_config();
   log_at(LogLevel::Info, translation::translate("config_reloaded"), Config::instance().pathname());
+  Synchronize::create(SyncType::Continuous, nullptr, SyncRole::Background);
 }
 
 void MyDaemon::run() {
+  Synchronize::create(SyncType::Continuous, nullptr, SyncRole::Background);
   while (running_) {
     supervise_once();
     pause();
   }
+  Synchronize::destroy();
 }
 
 void MyDaemon::supervise_once() {
