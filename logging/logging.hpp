@@ -161,4 +161,11 @@ void log_at(LogLevel level, Parts&&... parts) {
   Logging::instance().log(level, detail::log_part(std::forward<Parts>(parts))...);
 }
 
+// Builds the text only when a line of `level` is written; for lines on paths that run often.
+template <typename MakeText>
+void log_lazily(LogLevel level, MakeText&& make_text) {
+  Logging& logging = Logging::instance();
+  if (logging.should_log(level)) logging.log(level, make_text());
+}
+
 }  // namespace TWL_Core

@@ -43,7 +43,7 @@ bool CheckPath::operator()(const std::wstring& source, const std::wstring& targe
   const std::lock_guard lock(mutex_);
   const auto cached = cache_.find(key);
   if (cached != cache_.end() && !expired(cached->second)) {
-    log_at(LogLevel::Debug, "CheckPath: cached result for " + utf8(key));
+    log_lazily(LogLevel::Debug, [&] { return "CheckPath: cached result for " + utf8(key); });
     return cached->second.reachable;
   }
   const bool reachable = both_sides_reachable(source, target);

@@ -182,9 +182,9 @@ void Synchronize::sync_items() {
 }
 
 void Synchronize::sync_item(const SyncItem& item) {
-  log_at(LogLevel::Debug, L"Synchronize::sync_item: " + item.name);
+  log_lazily(LogLevel::Debug, [&] { return L"Synchronize::sync_item: " + item.name; });
   if (!item.flags.enabled) return;
-  log_at(LogLevel::Debug, L"Synchronize::operator()() Start of " + item.name);
+  log_lazily(LogLevel::Debug, [&] { return L"Synchronize::operator()() Start of " + item.name; });
   if (type_ != SyncType::Plan && !pause_elapsed(item)) return;
   if (real_run()) {
     report_sync_item(item);
@@ -203,6 +203,7 @@ bool Synchronize::pause_elapsed(const SyncItem& item) const {
   const bool elapsed = item.last_sync == SyncItem::MonotonicTime::min() ||
                        now >= item.last_sync + std::chrono::seconds(item.sync_cycle);
   Logging& logging = Logging::instance();
+  if (!logging.should_log(LogLevel::Debug)) return elapsed;
   logging.log(LogLevel::Debug, "Synchronize::pause_elapsed() for " +
                                    util::wstring_to_string(item.name) + ": ",
               elapsed);
