@@ -3,9 +3,6 @@
 // keys), run with a private home folder, a configuration file and a log file of the test's own.
 
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -32,22 +29,7 @@ inline std::string item(const char* name, const std::filesystem::path& source,
            "SyncCycle": )" + cycle + "}";
 }
 
-// Gives the test process, and so every daemon it starts, a /tmp of its own when running as
-// root: the daemons' lock files lie there under fixed names, and tests running side by side
-// must not see each other's locks. Constructed before anything is placed below /tmp.
-class PrivateTmp {
- public:
-  PrivateTmp()
-      : active_(::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
-                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0) {}
-  bool private_tmp() const { return active_; }
-
- private:
-  bool active_;
-};
-
-class DaemonConfigTest : public ::testing::Test, protected PrivateTmp {
+class DaemonConfigTest : public ::testing::Test {
  protected:
   static constexpr std::chrono::seconds START_TIMEOUT{20};
 
