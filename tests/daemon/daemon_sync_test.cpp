@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "tests/daemon/daemon_fixture.hpp"
+#include "tests/support/lock_holder.hpp"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -22,28 +23,8 @@ std::string lock_file(const char* role) {
   return "/tmp/ternwell-" + std::to_string(::getuid()) + "-" + role + ".lock";
 }
 
-bool locked_by_someone(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-  ::close(fd);
-  return locked;
-}
-
-// A process that holds the lock of `path` until it is destroyed, as a foreground process or
-// another daemon in the middle of its pass would.
-std::unique_ptr<test::ChildProcess> hold_lock(const std::string& path) {
-  static constexpr const char* HOLDER =
-      "import fcntl, os, sys, time\n"
-      "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o600)\n"
-      "fcntl.flock(fd, fcntl.LOCK_EX)\n"
-      "time.sleep(600)\n";
-  auto holder = std::make_unique<test::ChildProcess>(
-      "/usr/bin/python3", std::vector<std::string>{"-c", HOLDER, path},
-      std::vector<std::string>{"PATH=/usr/bin:/bin"});
-  EXPECT_TRUE(test::wait_until([&] { return locked_by_someone(path); }, 10s)) << path;
-  return holder;
-}
+using test::hold_lock;
+using test::locked_by_someone;
 
 class DaemonSyncTest : public DaemonConfigTest {
  protected:

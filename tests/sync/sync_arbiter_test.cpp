@@ -16,6 +16,7 @@
 
 #include "logging/logging.hpp"
 #include "tests/support/child_process.hpp"
+#include "tests/support/lock_holder.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -25,28 +26,8 @@ namespace fs = std::filesystem;
 namespace TWL_Core {
 namespace {
 
-// True if some process holds an exclusive lock on `path`.
-bool locked_by_someone(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-  ::close(fd);
-  return locked;
-}
-
-// A second process (one process, so that killing it frees the lock) that holds the lock on `path` until it is destroyed.
-std::unique_ptr<test::ChildProcess> hold_lock(const std::string& path) {
-  static constexpr const char* HOLDER =
-      "import fcntl, os, sys, time\n"
-      "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o600)\n"
-      "fcntl.flock(fd, fcntl.LOCK_EX)\n"
-      "time.sleep(600)\n";
-  auto holder = std::make_unique<test::ChildProcess>(
-      "/usr/bin/python3", std::vector<std::string>{"-c", HOLDER, path},
-      std::vector<std::string>{"PATH=/usr/bin:/bin"});
-  EXPECT_TRUE(test::wait_until([&] { return locked_by_someone(path); }, 10s)) << path;
-  return holder;
-}
+using test::hold_lock;
+using test::locked_by_someone;
 
 unsigned mode_of(const std::string& path) {
   struct stat status {};
