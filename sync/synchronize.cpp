@@ -9,7 +9,7 @@
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
-#include "sync/volume_spec.hpp"
+#include "sync/volume_label.hpp"
 
 namespace TWL_Core {
 

@@ -1,4 +1,4 @@
-#include "sync/volume_spec.hpp"
+#include "sync/volume_label.hpp"
 
 #include <filesystem>
 #include <optional>

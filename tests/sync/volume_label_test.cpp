@@ -1,4 +1,4 @@
-#include "sync/volume_spec.hpp"
+#include "sync/volume_label.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@ namespace {
 
 std::string utf8(const std::wstring& text) { return util::wstring_to_string(text); }
 
-class VolumeSpecTest : public ::testing::Test {
+class VolumeLabelTest : public ::testing::Test {
  protected:
-  VolumeSpecTest() {
+  VolumeLabelTest() {
     test::use_english_catalogue(test::build_locale_dir());
     Logging::instance().set_log_level(LogLevel::Debug);
   }
@@ -33,7 +33,7 @@ struct Case {
   std::optional<std::wstring> root;  // root_name; nothing: it throws
 };
 
-TEST_F(VolumeSpecTest, OnlyALabelWithADriveInParenthesesAtTheStartIsAVolumeSpecification) {
+TEST_F(VolumeLabelTest, OnlyALabelWithADriveInParenthesesAtTheStartIsAVolumePrefix) {
   const Case cases[] = {
       {L"Backup (E:)\\data", L"Backup", L"E:\\data", L"E:"},
       {L"My Backup (e:)/x/y", L"My Backup", L"e:/x/y", L"e:"},
@@ -76,7 +76,7 @@ TEST_F(VolumeSpecTest, OnlyALabelWithADriveInParenthesesAtTheStartIsAVolumeSpeci
   }
 }
 
-TEST_F(VolumeSpecTest, MalformedSpecificationNamesThePathInTheError) {
+TEST_F(VolumeLabelTest, MalformedPrefixNamesThePathInTheError) {
   try {
     root_name(L"Sicherung (E:\\J\u00fcrgen");
     FAIL() << "root_name accepted a drive without closing parenthesis";
@@ -85,7 +85,7 @@ TEST_F(VolumeSpecTest, MalformedSpecificationNamesThePathInTheError) {
   }
 }
 
-TEST_F(VolumeSpecTest, EachFunctionLogsItsCallAtDebug) {
+TEST_F(VolumeLabelTest, EachFunctionLogsItsCallAtDebug) {
   struct LogCase {
     std::function<void()> call;
     const char* line;
