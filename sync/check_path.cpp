@@ -11,6 +11,7 @@
 #include "logging/logging.hpp"
 #include "remote/ssh_account.hpp"
 #include "remote/ssh_endpoint.hpp"
+#include "sync/filesystem_util.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -94,9 +95,7 @@ bool CheckPath::ssh_path_reachable(const std::wstring& path, bool must_exist) {
 
 bool CheckPath::path_exists(const std::wstring& path) {
   log_at(LogLevel::Debug, "CheckPath::path_exists()");
-  std::error_code ec;
-  const auto type = std::filesystem::status(util::to_path(path), ec).type();
-  return type != std::filesystem::file_type::none && type != std::filesystem::file_type::not_found;
+  return FilesystemUtil::file_exists(path);
 }
 
 bool CheckPath::expired(const DriveCheckCacheEntry& entry) const {

@@ -9,6 +9,7 @@
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
+#include "sync/filesystem_util.hpp"
 #include "sync/volume_label.hpp"
 
 namespace TWL_Core {
@@ -28,13 +29,6 @@ std::map<SyncItemType, ItemRunner>& item_runners() {
 
 std::wstring endpoint_text(const std::unique_ptr<SyncPath>& endpoint) {
   return endpoint ? endpoint->path() : std::wstring();
-}
-
-bool local_status_exists(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  return status.type() != std::filesystem::file_type::none &&
-         status.type() != std::filesystem::file_type::not_found;
 }
 
 // Whether a remote folder exists; answered by the SFTP layer once there is one.
@@ -134,7 +128,7 @@ SyncMessage Synchronize::get_message() {
 
 bool Synchronize::path_exists(const std::wstring& path) const {
   log_at(LogLevel::Debug, "path_exists()");
-  return local_status_exists(util::to_path(path));
+  return FilesystemUtil::file_exists(path);
 }
 
 bool Synchronize::is_ssh_target_dir(const std::wstring& path) {
