@@ -1,4 +1,5 @@
 # Every library the system calls, found on the machine: nothing is vendored or downloaded.
+# Each layer links only what it uses (see the CMakeLists.txt of each folder).
 
 find_package(Threads REQUIRED)
 find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto SSL)
@@ -11,14 +12,15 @@ find_program(MSGFMT_EXECUTABLE msgfmt REQUIRED)
 find_program(XGETTEXT_EXECUTABLE xgettext)
 find_program(MSGCMP_EXECUTABLE msgcmp)
 
-add_library(ternwell_dependencies INTERFACE)
-target_link_libraries(ternwell_dependencies INTERFACE
-  Threads::Threads OpenSSL::SSL OpenSSL::Crypto Boost::headers PkgConfig::LIBSSH)
-# Boost 1.74's property-tree JSON parser still includes the global-placeholder bind header.
-target_compile_definitions(ternwell_dependencies INTERFACE BOOST_BIND_GLOBAL_PLACEHOLDERS)
+add_library(ternwell_intl INTERFACE)
 if(Intl_LIBRARIES)
-  target_link_libraries(ternwell_dependencies INTERFACE ${Intl_LIBRARIES})
+  target_link_libraries(ternwell_intl INTERFACE ${Intl_LIBRARIES})
 endif()
 if(Intl_INCLUDE_DIRS)
-  target_include_directories(ternwell_dependencies INTERFACE ${Intl_INCLUDE_DIRS})
+  target_include_directories(ternwell_intl INTERFACE ${Intl_INCLUDE_DIRS})
 endif()
+
+add_library(ternwell_property_tree INTERFACE)
+target_link_libraries(ternwell_property_tree INTERFACE Boost::headers)
+# Boost 1.74's property-tree JSON parser still includes the global-placeholder bind header.
+target_compile_definitions(ternwell_property_tree INTERFACE BOOST_BIND_GLOBAL_PLACEHOLDERS)

@@ -12,9 +12,8 @@
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
+#include "foundation/local_paths.hpp"
 #include "remote/ssh_endpoint.hpp"
-#include "sync/filesystem_util.hpp"
-#include "sync/recycle_bin.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -163,6 +162,10 @@ std::optional<std::string> plain_password(const std::string& stored) {
 
 }  // namespace
 
+std::optional<SshAccount> get_account_from_path(std::wstring_view path) {
+  return get_account_from_path(path, Config::instance().ssh_accounts_snapshot());
+}
+
 Config& Config::instance() {
   static std::once_flag once;
   std::call_once(once, init_singleton);
@@ -296,11 +299,10 @@ bool Config::read_settings(const Tree& tree) {
     read.ShowInfos = optional_bool(*node, L"ShowInfos", false);
     read.DeleteMode = optional_text(*node, L"DeleteMode") == L"Permanent" ? DeleteMode::Permanent
                                                                            : DeleteMode::RecycleBin;
+    read.RecycleBinPath = optional_text(*node, L"RecycleBinPath");
     read.BackupProofPath = optional_text(*node, L"BackupProofPath");
     read.Language = wstring_to_string(optional_text(*node, L"Language"));
     settings = read;
-    const std::wstring bin = optional_text(*node, L"RecycleBinPath");
-    if (!bin.empty()) RecycleBin::instance().bin_path(util::to_path(bin));
     return true;
   } catch (const std::exception& e) {
     log_at(LogLevel::Error, translate_utf8("config_settings_read_error"), std::string_view(e.what()));

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -111,5 +112,9 @@ class Config {
   bool modified_ = false;
   bool loaded_ = false;
 };
+
+// The configured account named in an endpoint text "account:remote path"; nothing for a text
+// that names none. Looks the accounts up anew on every call.
+[[nodiscard]] std::optional<SshAccount> get_account_from_path(std::wstring_view path);
 
 }  // namespace TWL_Core

@@ -9,7 +9,6 @@
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "sync/recycle_bin.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -129,7 +128,7 @@ void Config::write_settings(Tree& tree) const {
   put(node, L"ShowInfos", settings.ShowInfos);
   put(node, L"DeleteMode",
       std::wstring(settings.DeleteMode == DeleteMode::Permanent ? L"Permanent" : L"RecycleBin"));
-  put(node, L"RecycleBinPath", util::from_path(RecycleBin::instance().bin_path()));
+  put(node, L"RecycleBinPath", util::from_path(settings.recycle_bin_path()));
   put(node, L"BackupProofPath", settings.BackupProofPath);
   put(node, L"Language", string_to_wstring(settings.Language));
   put_child(tree, L"Settings", std::move(node));

@@ -3,6 +3,7 @@
 // to a controlling user interface; the daemon keeps them so that writing the file preserves them.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace TWL_Core {
@@ -18,11 +19,17 @@ struct Settings {
   bool ShowErrors = true;
   bool ShowWarnings = false;
   bool ShowInfos = false;
+  std::wstring RecycleBinPath;   // folder of the recycle bin; empty: default_recycle_bin_path()
   std::wstring BackupProofPath;  // folder of the backup-proof records
   std::string Language;          // catalogue language, UTF-8; empty: the environment's
 
   void reset() { *this = Settings{}; }
+  // The configured recycle bin, or the default one when none is configured.
+  std::filesystem::path recycle_bin_path() const;
   bool operator==(const Settings&) const = default;
 };
+
+// ".recyclebin" in the home folder; relative to the working folder without a home.
+std::filesystem::path default_recycle_bin_path();
 
 }  // namespace TWL_Core

@@ -1,10 +1,10 @@
 #include "config/sync_item.hpp"
 
+#include "config/config.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "foundation/wildmatch.hpp"
 #include "logging/logging.hpp"
-#include "remote/ssh_endpoint.hpp"
 
 namespace TWL_Core {
 namespace {

@@ -5,6 +5,7 @@
 #include "config/config.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
+#include "sync/recycle_bin.hpp"
 #include "sync/synchronize.hpp"
 
 using namespace TWL_Core;
@@ -36,6 +37,7 @@ void MyDaemon::load_config() {
   // log path takes over as soon as it is read.
   Logging::instance().open_file();
   config.read(config.pathname());
+  RecycleBin::instance().bin_path(config.settings.recycle_bin_path());
   translation::set_language(config.settings.Language);
   Logging::instance().open_file();
   if (auto mismatch = translation::catalogue_mismatch()) log_at(LogLevel::Warning, *mismatch);

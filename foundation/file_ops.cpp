@@ -1,14 +1,15 @@
 #include "foundation/file_ops.hpp"
 
 #include <array>
+#include <initializer_list>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 #include "foundation/text.hpp"
+#include "foundation/log_sink.hpp"
 #include "foundation/translation.hpp"
-#include "logging/logging.hpp"
 
 namespace TWL_Core::util {
 namespace {
@@ -22,14 +23,24 @@ std::string_view read_block(std::ifstream& in, Block& block) {
   return std::string_view(block.data(), static_cast<std::size_t>(in.gcount()));
 }
 
+// The parts joined with single blanks, as the logger joins the parts of one line.
+std::wstring joined(std::initializer_list<std::wstring_view> parts) {
+  std::wstring text;
+  for (const auto part : parts) {
+    if (!text.empty()) text += L' ';
+    text += part;
+  }
+  return text;
+}
+
 void log_file_system_error(LogLevel level, std::wstring_view text,
                            const std::filesystem::filesystem_error& e) {
   if (level == LogLevel::None) return;
-  log_at(level, std::wstring(text) + string_to_wstring(e.what()));
+  log_to_sink(level, std::wstring(text) + string_to_wstring(e.what()));
 }
 
 void log_unknown_error(std::wstring_view label, std::wstring_view path) {
-  log_at(LogLevel::Error, label, path, translation::translate("unknown_error"));
+  log_to_sink(LogLevel::Error, joined({label, path, translation::translate("unknown_error")}));
 }
 
 }  // namespace
@@ -48,13 +59,13 @@ bool files_equal(std::wstring_view a, std::wstring_view b) {
 }
 
 bool rename_file(std::wstring_view from, std::wstring_view to) {
-  log_at(LogLevel::Info, L"rename_file", from, to);
+  log_to_sink(LogLevel::Info, joined({L"rename_file", from, to}));
   try {
     std::filesystem::rename(to_path(from), to_path(to));
     return true;
   } catch (const std::filesystem::filesystem_error& e) {
-    log_at(LogLevel::Error, translation::translate("file_rename_error"),
-           string_to_wstring(e.what()));
+    log_to_sink(LogLevel::Error,
+                joined({translation::translate("file_rename_error"), string_to_wstring(e.what())}));
   } catch (...) {
     log_unknown_error(translation::translate("file_rename_error"), from);
   }
@@ -111,7 +122,7 @@ void handle_last_error(const std::filesystem::filesystem_error& e) {
   line << "code().value():    " << e.code().value() << ' ';
   line << "code().message():  " << e.code().message() << ' ';
   line << "code().category(): " << e.code().category().name() << ' ';
-  log_at(LogLevel::Error, line.str());
+  log_to_sink(LogLevel::Error, std::string_view(line.str()));
 }
 
 }  // namespace TWL_Core::util

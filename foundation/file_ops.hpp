@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "foundation/file_time.hpp"
-#include "logging/log_level.hpp"
+#include "foundation/log_level.hpp"
 
 namespace TWL_Core::util {
 

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <set>
 
+#include "foundation/log_sink.hpp"
 #include "foundation/platform.hpp"
 #include "foundation/text.hpp"
-#include "logging/logging.hpp"
 
 namespace TWL_Core::translation {
 namespace {
@@ -54,7 +54,7 @@ bool newly_reported(const std::string& key) {
 void report_missing(const std::string& key) {
   if (reporting_missing || !catalogue_loaded() || !newly_reported(key)) return;
   reporting_missing = true;
-  log_at(LogLevel::Warning, L"Übersetzung fehlt: " + util::string_to_wstring(key));
+  log_to_sink(LogLevel::Warning, "Übersetzung fehlt: " + key);
   reporting_missing = false;
 }
 

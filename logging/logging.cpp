@@ -67,9 +67,12 @@ Logging::Logging()
       mail_sender_([](const SmtpAccount& account, const std::wstring& to,
                       const std::wstring& subject, const std::string& body) {
         return send_mail(account, to, subject, body);
-      }) {}
+      }) {
+  set_log_sink(this);
+}
 
 Logging::~Logging() {
+  set_log_sink(nullptr);
   std::lock_guard lock(mutex_);
   close_file_locked();
 }

@@ -18,8 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/log_level.hpp"
+#include "foundation/log_sink.hpp"
 #include "logging/log_email.hpp"
-#include "logging/log_level.hpp"
 
 namespace TWL_Core {
 
@@ -28,7 +29,7 @@ struct LogMessage {
   std::string text;
 };
 
-class Logging {
+class Logging : public LogSink {
  public:
   using MonotonicTime = std::chrono::steady_clock::time_point;
   using MonotonicClock = std::function<MonotonicTime()>;
@@ -43,7 +44,7 @@ class Logging {
   };
 
   static Logging& instance();
-  virtual ~Logging();
+  ~Logging() override;
   Logging(const Logging&) = delete;
   Logging& operator=(const Logging&) = delete;
 
@@ -68,13 +69,13 @@ class Logging {
   // Deletes the log file and starts a new one.
   void erase_file();
 
-  bool should_log(LogLevel level) const;
+  bool should_log(LogLevel level) const override;
   // Switching on empties the collection; at most 200 messages of Info and above are kept.
   void collect_messages(bool on);
   std::vector<LogMessage> take_collected_messages();
 
   void log(LogLevel level, std::wstring_view text);
-  void log(LogLevel level, std::string_view text);
+  void log(LogLevel level, std::string_view text) override;
   // a immediately followed by b.
   void log(LogLevel level, std::string_view a, std::string_view b);
   // a followed by "true" or "false".

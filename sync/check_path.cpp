@@ -9,8 +9,7 @@
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "remote/ssh_account.hpp"
-#include "remote/ssh_endpoint.hpp"
+#include "config/config.hpp"
 #include "sync/filesystem_util.hpp"
 
 namespace TWL_Core {

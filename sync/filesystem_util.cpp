@@ -1,6 +1,5 @@
 #include "sync/filesystem_util.hpp"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,19 +82,6 @@ bool is_comment_or_blank(const std::string& line) {
 }
 
 }  // namespace
-
-bool file_exists(const std::wstring& path) {
-  std::error_code ec;
-  const auto type = std::filesystem::status(util::wstring_to_string(path), ec).type();
-  return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
-}
-
-std::string home_dir() {
-  if (const char* home = std::getenv("HOME")) return home;
-  const passwd* account = ::getpwuid(::getuid());
-  if (account != nullptr && account->pw_dir != nullptr) return account->pw_dir;
-  return {};
-}
 
 FileInfoResult fileinfo(const std::wstring& path, std::uint64_t& size, util::FileTime& time) {
   const fs::path file = util::to_path(path);

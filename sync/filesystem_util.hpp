@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/file_time.hpp"
+#include "foundation/local_paths.hpp"
 
 namespace TWL_Core::FilesystemUtil {
 
@@ -35,14 +36,6 @@ struct FstabEntry {
 
   bool operator==(const FstabEntry&) const = default;
 };
-
-// True if something exists at `path` (symbolic links followed). A path whose status cannot be
-// read counts as not existing.
-bool file_exists(const std::wstring& path);
-
-// The user's home directory in UTF-8: HOME when it is set, even to an empty text; else the
-// home directory of the current user's account entry; else empty.
-std::string home_dir();
 
 // Size and last-write time of the file at `path` (links followed); the outputs are set only
 // for Ok. Nothing at `path` gives FileNotExist while the volume that should hold it is

@@ -7,7 +7,7 @@
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "sync/filesystem_util.hpp"
+#include "config/settings.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -22,11 +22,6 @@ std::wstring wide(const std::error_code& ec) { return util::string_to_wstring(ec
 bool exists_here(const fs::path& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec)) && !ec;
-}
-
-fs::path default_bin_path() {
-  const std::string home = FilesystemUtil::home_dir();
-  return home.empty() ? fs::path(".recyclebin") : fs::path(home) / ".recyclebin";
 }
 
 std::error_code copy_time(const fs::path& from, const fs::path& to) {
@@ -74,7 +69,7 @@ RecycleBin& RecycleBin::instance() {
   return bin;
 }
 
-RecycleBin::RecycleBin() : bin_path_(default_bin_path()) {}
+RecycleBin::RecycleBin() : bin_path_(default_recycle_bin_path()) {}
 
 void RecycleBin::bin_path(const fs::path& path) {
   const std::lock_guard lock(mutex_);

@@ -114,7 +114,7 @@ TEST_F(ConfigReadTest, FullConfigurationAppliesEverySetting) {
   EXPECT_EQ(s.DeleteMode, DeleteMode::Permanent);
   EXPECT_EQ(s.BackupProofPath, util::from_path(home / "proof"));
   EXPECT_EQ(s.Language, "de");
-  EXPECT_EQ(RecycleBin::instance().bin_path(), home / "bin");
+  EXPECT_EQ(s.recycle_bin_path(), home / "bin");
 
   Logging& logging = Logging::instance();
   EXPECT_EQ(logging.get_log_level(), LogLevel::Warning);

@@ -9,7 +9,6 @@
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
 #include "logging/logging.hpp"
-#include "sync/recycle_bin.hpp"
 #include "tests/config/config_fixture.hpp"
 
 namespace fs = std::filesystem;
@@ -45,12 +44,13 @@ struct Snapshot {
   static Snapshot take() {
     Config& config = Config::instance();
     Logging& logging = Logging::instance();
-    Snapshot s{config.settings, RecycleBin::instance().bin_path(), logging.get_log_level(),
+    Snapshot s{config.settings, config.settings.recycle_bin_path(), logging.get_log_level(),
                logging.get_log_file_path_name(), logging.get_editor_path_name(),
                logging.email.notify_address(), logging.get_retention_days(),
                logging.email.notify_active(), logging.email.smtp_account(),
                config.ssh_accounts_snapshot(), {}};
     for (const auto& item : config.syncitems()) s.items.push_back(describe(item));
+    s.settings.RecycleBinPath = util::from_path(s.bin);
     return s;
   }
 
@@ -91,14 +91,13 @@ TEST_F(ConfigWriteTest, EverySettingSurvivesAWriteAndARead) {
 
   Config::unload();
   Logging::instance().set_log_level(LogLevel::Debug);
-  RecycleBin::instance().bin_path("/elsewhere");
   ASSERT_TRUE(Config::instance().read(config_path));
   EXPECT_TRUE(Snapshot::take() == before);
 }
 
 TEST_F(ConfigWriteTest, LayoutOfAnEmptyConfiguration) {
   Logging::instance().set_log_file_path_name(L"/var/log/t.log");
-  RecycleBin::instance().bin_path("/bin/here");
+  config.settings.RecycleBinPath = L"/bin/here";
   ASSERT_TRUE(config.write(config_path));
   const std::string text = test::read_file(config_file);
   EXPECT_EQ(text.rfind("{\n    \"Settings\": {\n        \"StartMinimzed\": \"false\",\n", 0), 0u) << text;
