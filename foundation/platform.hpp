@@ -25,4 +25,8 @@ struct MountInfo {
 // (macOS hands out one buffer per process); callers serialise.
 std::optional<std::vector<MountInfo>> mount_table();
 
+// Flushes an open file's data through to the storage device; false with errno set on failure.
+// On macOS a plain fsync stops at the drive's cache, so this asks for a full flush there.
+bool flush_to_device(int fd);
+
 }  // namespace TWL_Core::platform

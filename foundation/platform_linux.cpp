@@ -1,6 +1,7 @@
 #include "foundation/platform.hpp"
 
 #include <mntent.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -35,5 +36,7 @@ std::optional<std::vector<MountInfo>> mount_table() {
   }
   return mounts;
 }
+
+bool flush_to_device(int fd) { return ::fsync(fd) == 0; }
 
 }  // namespace TWL_Core::platform

@@ -1,6 +1,8 @@
 #include "foundation/platform.hpp"
 
+#include <fcntl.h>
 #include <mach-o/dyld.h>
+#include <unistd.h>
 #include <sys/mount.h>
 #include <sys/param.h>
 #include <sys/ucred.h>
@@ -34,6 +36,13 @@ std::optional<std::vector<MountInfo>> mount_table() {
     mounts.push_back({entries[i].f_mntfromname, entries[i].f_mntonname, entries[i].f_fstypename});
   }
   return mounts;
+}
+
+bool flush_to_device(int fd) {
+  // F_FULLFSYNC also empties the drive's own cache; some file systems (network volumes)
+  // do not support it, and for them fsync is the best there is.
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+  return ::fsync(fd) == 0;
 }
 
 }  // namespace TWL_Core::platform
