@@ -488,6 +488,16 @@ void Config::record_last_run(const std::wstring& name, const LastRun& last_run) 
   }
 }
 
+void Config::refresh_last_sync(std::size_t index, const std::wstring& name) {
+  std::lock_guard lock(items_mutex_);
+  if (index < items_.size() && items_[index].name == name) items_[index].set_last_sync();
+}
+
+void Config::record_last_run(std::size_t index, const std::wstring& name, const LastRun& last_run) {
+  std::lock_guard lock(items_mutex_);
+  if (index < items_.size() && items_[index].name == name) items_[index].last_run = last_run;
+}
+
 void Config::add(const SshAccount& account, bool loading) {
   std::lock_guard lock(accounts_mutex_);
   accounts_.push_back(account);

@@ -60,8 +60,13 @@ class Config {
   void remove(std::size_t index);
   bool update_by_name(const std::wstring& name, const SyncItem& item);
   bool erase_by_name(const std::wstring& name);
+  // By name: the first item of that name.
   void refresh_last_sync(const std::wstring& name);
   void record_last_run(const std::wstring& name, const LastRun& last_run);
+  // By place in the item list, for items that share a name; nothing happens when the item
+  // at `index` is no longer the one named `name` (the list changed meanwhile).
+  void refresh_last_sync(std::size_t index, const std::wstring& name);
+  void record_last_run(std::size_t index, const std::wstring& name, const LastRun& last_run);
 
   void add(const SshAccount& account, bool loading);
   std::optional<SshAccount> ssh_account_at(std::size_t index) const;

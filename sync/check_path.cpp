@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "config/config.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "config/config.hpp"
 #include "sync/filesystem_util.hpp"
 
 namespace TWL_Core {
@@ -33,17 +33,24 @@ bool probe_remote(const SshAccount& /*account*/, const std::wstring& /*remote_pa
   throw std::runtime_error("SFTP access is not available");
 }
 
+wchar_t type_mark(PathType type) { return type == PathType::Ssh ? L'S' : L'F'; }
+
 }  // namespace
+
+CheckedSide CheckedSide::of(const std::unique_ptr<SyncPath>& endpoint) {
+  if (!endpoint) return {};
+  return {endpoint->path(), endpoint->path_type};
+}
 
 CheckPath::CheckPath(SteadyClock clock) : clock_(std::move(clock)) {}
 
-bool CheckPath::operator()(const std::wstring& source, const std::wstring& target,
-                           bool /*has_ssh*/) {
-  const std::wstring key = source + L"|" + target;
+bool CheckPath::operator()(const CheckedSide& source, const CheckedSide& target) {
+  const std::wstring pair = source.path + L"|" + target.path;
+  const std::wstring key = std::wstring{type_mark(source.type), type_mark(target.type)} + pair;
   const std::lock_guard lock(mutex_);
   const auto cached = cache_.find(key);
   if (cached != cache_.end() && !expired(cached->second)) {
-    log_lazily(LogLevel::Debug, [&] { return "CheckPath: cached result for " + utf8(key); });
+    log_lazily(LogLevel::Debug, [&] { return "CheckPath: cached result for " + utf8(pair); });
     return cached->second.reachable;
   }
   const bool reachable = both_sides_reachable(source, target);
@@ -56,21 +63,21 @@ bool CheckPath::operator()(const std::wstring& source, const std::wstring& targe
   return reachable;
 }
 
-bool CheckPath::both_sides_reachable(const std::wstring& source, const std::wstring& target) {
+bool CheckPath::both_sides_reachable(const CheckedSide& source, const CheckedSide& target) {
   const bool source_reachable = side_reachable(source, true);
   if (!source_reachable) {
-    log_at(LogLevel::Info, translation::translate("source_dir_not_reachable") + source);
+    log_at(LogLevel::Info, translation::translate("source_dir_not_reachable") + source.path);
   }
   const bool target_reachable = side_reachable(target, false);
   if (!target_reachable) {
-    log_at(LogLevel::Info, translation::translate("target_dir_not_reachable") + target);
+    log_at(LogLevel::Info, translation::translate("target_dir_not_reachable") + target.path);
   }
   return source_reachable && target_reachable;
 }
 
-bool CheckPath::side_reachable(const std::wstring& path, bool is_source) {
-  if (get_account_from_path(path)) return ssh_path_reachable(path, is_source);
-  return path_exists(path);
+bool CheckPath::side_reachable(const CheckedSide& side, bool is_source) {
+  if (side.type == PathType::Ssh) return ssh_path_reachable(side.path, is_source);
+  return path_exists(side.path);
 }
 
 bool CheckPath::ssh_path_reachable(const std::wstring& path, bool must_exist) {

@@ -1,6 +1,7 @@
 #pragma once
 // Reachability of the two sides of a sync item: a local side must exist, a remote side
-// ("account:path") must accept an SSH login and, for the source, exist on the host. Answers
+// ("account:path") must accept an SSH login and, for the source, exist on the host. Whether a
+// side is local or remote is the endpoint's own type, never guessed from its text. Answers
 // are cached per pair for an interval that doubles while the answer stays the same (up to an
 // hour when reachable, five minutes when not) and starts again at 2 seconds when it changes.
 // Thread-safe: one lock serialises every cached check, the real check included. Nothing
@@ -13,7 +14,18 @@
 #include <mutex>
 #include <string>
 
+#include "config/sync_path.hpp"
+
 namespace TWL_Core {
+
+// One side of an item as the check sees it: the endpoint's text and its type.
+struct CheckedSide {
+  std::wstring path;
+  PathType type = PathType::Filesystem;
+
+  // The side of an item's endpoint; an absent endpoint is an empty local path.
+  static CheckedSide of(const std::unique_ptr<SyncPath>& endpoint);
+};
 
 class CheckPath {
  public:
@@ -32,19 +44,17 @@ class CheckPath {
   CheckPath& operator=(const CheckPath&) = delete;
 
   // True if both sides are reachable, from the cache while the pair's answer is fresh (with
-  // a Debug line "CheckPath: cached result for <source>|<target>"). `has_ssh` does not
-  // change the answer.
-  bool operator()(const std::wstring& source, const std::wstring& target, bool has_ssh);
+  // a Debug line "CheckPath: cached result for <source>|<target>").
+  bool operator()(const CheckedSide& source, const CheckedSide& target);
 
   // Checks both sides now, without the cache. Each unreachable side is logged at Info
   // ("source_dir_not_reachable" or "target_dir_not_reachable" followed by the path); the
   // target is checked even when the source is not reachable.
-  bool both_sides_reachable(const std::wstring& source, const std::wstring& target);
+  bool both_sides_reachable(const CheckedSide& source, const CheckedSide& target);
 
-  // A path whose text before the first colon names a configured SSH account is remote
-  // (ssh_path_reachable, which requires the path to exist for the source); any other path
-  // is local (path_exists).
-  bool side_reachable(const std::wstring& path, bool is_source);
+  // A remote side is checked by ssh_path_reachable (which requires the path to exist for the
+  // source), a local side by path_exists.
+  bool side_reachable(const CheckedSide& side, bool is_source);
 
   // True if an SSH login for the account named in `path` ("account:remote path") works and,
   // with `must_exist`, the remote path exists. Logs an Error line "ssh_account_not_found_for"
@@ -60,7 +70,8 @@ class CheckPath {
  private:
   const SteadyClock clock_;
   std::mutex mutex_;
-  std::map<std::wstring, DriveCheckCacheEntry> cache_;  // guarded by mutex_; key "source|target"
+  // guarded by mutex_; keyed by both sides' types and texts
+  std::map<std::wstring, DriveCheckCacheEntry> cache_;
 };
 
 // The interval after a real check: 2 seconds when the answer changed, else twice `current`,

@@ -44,6 +44,7 @@ Synchronize& Synchronize::create(SyncType type, SyncControler* controler, SyncRo
   if (has_instance()) destroy();
   auto* instance = new Synchronize(type, controler, role);
   this_ = instance;
+  instance->start_worker();
   return *instance;
 }
 
@@ -94,7 +95,10 @@ void Synchronize::set_item_runner(SyncItemType type, ItemRunner runner) {
 Synchronize::Synchronize(SyncType type, SyncControler* controler, SyncRole role)
     : type_(type), controler_(controler), role_(role), arbiter_(role) {
   stop_ = false;
-  worker_ = std::thread([this] { (*this)(); });
+}
+
+void Synchronize::start_worker() {
+  worker_ = WorkerThread([this] { (*this)(); });
 }
 
 Synchronize::~Synchronize() {
@@ -112,7 +116,7 @@ Synchronize::~Synchronize() {
 }
 
 void Synchronize::wait() {
-  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+  if (worker_.joinable() && !worker_.is_current()) worker_.join();
 }
 
 SyncMessage Synchronize::get_message() {
@@ -169,21 +173,23 @@ void Synchronize::wait_for_next_pass() {
 
 void Synchronize::sync_items() {
   SyncPlanGuard plan_guard(type_ == SyncType::Plan ? &plan_ : nullptr);
-  for (const SyncItem& item : Config::instance().syncitems()) {
+  const std::vector<SyncItem> items = Config::instance().syncitems();
+  for (std::size_t index = 0; index < items.size(); ++index) {
     if (stop_requested_) break;
-    sync_item(item);
+    sync_item(PassItem{index, items[index]});
   }
 }
 
-void Synchronize::sync_item(const SyncItem& item) {
+void Synchronize::sync_item(const PassItem& entry) {
+  const SyncItem& item = entry.item;
   log_lazily(LogLevel::Debug, [&] { return L"Synchronize::sync_item: " + item.name; });
   if (!item.flags.enabled) return;
   log_lazily(LogLevel::Debug, [&] { return L"Synchronize::operator()() Start of " + item.name; });
   if (type_ != SyncType::Plan && !pause_elapsed(item)) return;
   if (real_run()) {
-    report_sync_item(item);
+    report_sync_item(entry);
   } else {
-    run_sync_item(item);
+    run_sync_item(entry);
   }
 }
 
@@ -208,9 +214,10 @@ bool Synchronize::pause_elapsed(const SyncItem& item) const {
   return elapsed;
 }
 
-void Synchronize::run_sync_item(const SyncItem& item) {
+void Synchronize::run_sync_item(const PassItem& entry) {
+  const SyncItem& item = entry.item;
   try {
-    run_guarded(item);
+    run_guarded(entry);
   } catch (const std::filesystem::filesystem_error& e) {
     util::handle_last_error(e);
     report_sync_error(util::string_to_wstring(e.what()));
@@ -225,21 +232,29 @@ void Synchronize::run_sync_item(const SyncItem& item) {
   }
 }
 
-void Synchronize::run_guarded(const SyncItem& item) {
-  const std::wstring source = endpoint_text(item.source());
-  const std::wstring target = endpoint_text(item.target());
-  if (!check_path_(source, target, item.ssh_path_type() != SSHPATH::None)) {
-    report_unreachable(item);
+void Synchronize::run_guarded(const PassItem& entry) {
+  const SyncItem& item = entry.item;
+  if (!check_path_(CheckedSide::of(item.source()), CheckedSide::of(item.target()))) {
+    report_unreachable(entry);
     return;
   }
-  reachability_[item.name] = true;
-  const bool plan_only = !real_run();
+  reachability_[entry.index] = true;
+  run_synchroniser(item);
+  if (real_run()) Config::instance().refresh_last_sync(entry.index, item.name);
+}
+
+// An item type without a synchroniser is a failed run, not a silent success. Its last sync is
+// still refreshed: nothing would change before the next cycle but the log and the records.
+void Synchronize::run_synchroniser(const SyncItem& item) {
   const auto runner = item_runners().find(item.type);
-  if (runner != item_runners().end() && runner->second) {
-    const bool target_dir = item.type == SyncItemType::File && target_is_directory(item);
-    runner->second(ItemRun{item, files_, plan_only, target_dir});
+  if (runner == item_runners().end() || !runner->second) {
+    const std::wstring text = translation::translate("sync_item_type_not_supported") + item.name;
+    log_at(LogLevel::Error, text);
+    report_sync_error(text);
+    return;
   }
-  if (!plan_only) Config::instance().refresh_last_sync(item.name);
+  const bool target_dir = item.type == SyncItemType::File && target_is_directory(item);
+  runner->second(ItemRun{item, files_, !real_run(), target_dir});
 }
 
 bool Synchronize::target_is_directory(const SyncItem& item) {
@@ -250,8 +265,9 @@ bool Synchronize::target_is_directory(const SyncItem& item) {
   return std::filesystem::is_directory(util::to_path(without_volume_spec(target->path())), error);
 }
 
-void Synchronize::report_unreachable(const SyncItem& item) {
-  auto [entry, inserted] = reachability_.try_emplace(item.name, true);
+void Synchronize::report_unreachable(const PassItem& pass_item) {
+  const SyncItem& item = pass_item.item;
+  auto [entry, inserted] = reachability_.try_emplace(pass_item.index, true);
   const bool was_reachable = std::exchange(entry->second, false);
   if (!was_reachable) return;
   const std::wstring text = translation::translate("source_or_target_not_reachable") +
@@ -264,16 +280,17 @@ void Synchronize::report_unreachable(const SyncItem& item) {
   }
 }
 
-void Synchronize::report_sync_item(const SyncItem& item) {
+void Synchronize::report_sync_item(const PassItem& entry) {
+  const SyncItem& item = entry.item;
   const std::size_t before = files_;
   SyncReport report;
   {
     SyncReportGuard guard(&report);
-    run_sync_item(item);
+    run_sync_item(entry);
   }
   const std::size_t after = files_;
   Config& config = Config::instance();
-  config.record_last_run(item.name, last_run_of(item, report));
+  config.record_last_run(entry.index, item.name, last_run_of(entry.index, report));
   const std::wstring proof_dir = config.settings.BackupProofPath;
   const bool something_happened = after != before || report.volume() != 0 || !report.errors().empty();
   if (item.flags.backupProof && !proof_dir.empty() && something_happened) {
@@ -281,8 +298,8 @@ void Synchronize::report_sync_item(const SyncItem& item) {
   }
 }
 
-LastRun Synchronize::last_run_of(const SyncItem& item, const SyncReport& report) const {
-  const auto entry = reachability_.find(item.name);
+LastRun Synchronize::last_run_of(std::size_t index, const SyncReport& report) const {
+  const auto entry = reachability_.find(index);
   return LastRun{entry == reachability_.end() || entry->second, report.errors().size(),
                  report.errors().empty() ? std::wstring() : report.errors().front()};
 }

@@ -13,9 +13,10 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "config/sync_item.hpp"
+#include "foundation/worker_thread.hpp"
 #include "sync/check_path.hpp"
 #include "sync/sync_arbiter.hpp"
 #include "sync/sync_message.hpp"
@@ -38,9 +39,9 @@ class SyncControler {
 // One run of one item, as handed to the synchroniser of its type.
 struct ItemRun {
   const SyncItem& item;
-  std::size_t& files;   // increased per file handled
-  bool plan_only;       // describe or count, change nothing
-  bool target_is_dir;   // file items only: the target names a folder
+  std::atomic<std::size_t>& files;  // increased per file handled; read by other threads
+  bool plan_only;                   // describe or count, change nothing
+  bool target_is_dir;               // file items only: the target names a folder
 };
 using ItemRunner = std::function<void(const ItemRun&)>;
 
@@ -52,6 +53,7 @@ class Synchronize {
   };
 
   // Starts a controller, replacing any existing one, whose worker begins its first pass at once.
+  // The controller is reachable through instance() before that pass starts.
   static Synchronize& create(SyncType type, SyncControler* controler, SyncRole role);
   // Stops the worker, waits for it and deletes the controller; nothing if there is none.
   static void destroy();
@@ -65,8 +67,9 @@ class Synchronize {
                                    std::int64_t total);
   static void report_copied_bytes(std::uint64_t bytes);
 
-  // The synchroniser for items of `type`; an empty runner leaves such items after the
-  // reachability check. Requires: no controller exists.
+  // The synchroniser for items of `type`. An item of a type without one is reported as a
+  // failed run ("sync_item_type_not_supported") and tried again after its cycle.
+  // Requires: no controller exists.
   static void set_item_runner(SyncItemType type, ItemRunner runner);
 
   virtual ~Synchronize();
@@ -89,24 +92,33 @@ class Synchronize {
   void operator()();
 
  private:
+  // One item of the pass: its place in the configuration's item list and a copy of it.
+  // Items are told apart by place, never by name, which two items may share.
+  struct PassItem {
+    std::size_t index;
+    const SyncItem& item;
+  };
+
   Synchronize(SyncType type, SyncControler* controler, SyncRole role);
+  void start_worker();
 
   void sync_items();
-  void sync_item(const SyncItem& item);
+  void sync_item(const PassItem& entry);
   bool pause_elapsed(const SyncItem& item) const;
-  void run_sync_item(const SyncItem& item);
-  void run_guarded(const SyncItem& item);
+  void run_sync_item(const PassItem& entry);
+  void run_guarded(const PassItem& entry);
+  void run_synchroniser(const SyncItem& item);
   bool target_is_directory(const SyncItem& item);
-  void report_sync_item(const SyncItem& item);
-  void report_unreachable(const SyncItem& item);
-  LastRun last_run_of(const SyncItem& item, const SyncReport& report) const;
+  void report_sync_item(const PassItem& entry);
+  void report_unreachable(const PassItem& entry);
+  LastRun last_run_of(std::size_t index, const SyncReport& report) const;
   void wait_for_next_pass();
   bool real_run() const;
 
   std::atomic<SyncType> type_;
-  std::size_t files_ = 0;  // handed to the synchronisers by reference
+  std::atomic<std::size_t> files_{0};  // handed to the synchronisers by reference
   SyncControler* const controler_;
-  std::thread worker_;
+  WorkerThread worker_;
   std::atomic<bool> stop_requested_{false};
   ThreadSaveStack<SyncMessage> messages_;
   std::atomic<std::uint64_t> copied_bytes_{0};
@@ -117,7 +129,7 @@ class Synchronize {
   SyncArbiter arbiter_;
   SyncPlan plan_;
   std::map<std::wstring, SshTargetDirCacheEntry> ssh_target_dir_cache_;  // worker only
-  std::map<std::wstring, bool> reachability_;                             // worker only
+  std::map<std::size_t, bool> reachability_;  // worker only; by place in the item list
 
   static std::atomic<Synchronize*> this_;
   static std::atomic<bool> stop_;

@@ -43,6 +43,8 @@ std::vector<std::string> reported(const test::LogCapture& capture) {
   return lines;
 }
 
+CheckedSide local(const fs::path& path) { return {wide(path), PathType::Filesystem}; }
+
 class CheckPathTest : public ::testing::Test {
  protected:
   CheckPathTest() {
@@ -60,7 +62,7 @@ class CheckPathTest : public ::testing::Test {
 
   Answer ask() {
     const auto before = capture_.count(CACHED);
-    const bool reachable = check_(wide(source_), wide(asked_target_), false);
+    const bool reachable = check_(local(source_), local(asked_target_));
     return {reachable, capture_.count(CACHED) > before};
   }
 
@@ -147,17 +149,20 @@ TEST_F(CheckPathTest, ChangedAnswerIsRecheckedAfterTwoSeconds) {
   }
 }
 
-TEST_F(CheckPathTest, CacheKeepsPairsApartAndIgnoresTheSshFlag) {
-  const std::wstring source = wide(source_);
-  const std::wstring target = wide(target_);
-  EXPECT_TRUE(check_(source, target, true));
+TEST_F(CheckPathTest, CacheKeepsPairsAndEndpointTypesApart) {
+  const CheckedSide source = local(source_);
+  const CheckedSide target = local(target_);
+  EXPECT_TRUE(check_(source, target));
   EXPECT_EQ(capture_.count(CACHED), 0u);
 
-  EXPECT_TRUE(check_(source, target, false));
+  EXPECT_TRUE(check_(source, target));
   EXPECT_EQ(capture_.count(std::string(CACHED) + source_.string() + "|" + target_.string()), 1u);
 
-  EXPECT_TRUE(check_(target, source, false));
+  EXPECT_TRUE(check_(target, source));
   EXPECT_EQ(capture_.count(CACHED), 1u) << "the reversed pair is another pair";
+
+  EXPECT_FALSE(check_(CheckedSide{source.path, PathType::Ssh}, target));
+  EXPECT_EQ(capture_.count(CACHED), 1u) << "the same text as a remote side is another pair";
 }
 
 TEST_F(CheckPathTest, EveryMissingLocalSideIsReported) {
@@ -180,7 +185,7 @@ TEST_F(CheckPathTest, EveryMissingLocalSideIsReported) {
     if (!c.target_exists) expected.push_back("Info\tTarget cannot be reached: " + target.string());
 
     const test::LogCapture capture;
-    EXPECT_EQ(check_.both_sides_reachable(wide(source), wide(target)),
+    EXPECT_EQ(check_.both_sides_reachable(local(source), local(target)),
               c.source_exists && c.target_exists)
         << c.name;
     EXPECT_EQ(reported(capture), expected) << c.name;
@@ -207,11 +212,13 @@ TEST_F(CheckPathTest, LocalSideIsAnythingThatExistsFollowingLinks) {
       {wide(dir_ / "dangling"), false},
       {wide(dir_ / "missing"), false},
       {L"", false},
-      {L"NAS:/data", false},  // account names are case-sensitive: a local path
+      {L"NAS:/data", false},
+      {L"nas:/data", false},  // names an account, but the endpoint says it is local
   };
   for (const auto& c : cases) {
     const test::LogCapture capture;
-    EXPECT_EQ(check_.side_reachable(c.path, true), c.expected) << util::wstring_to_string(c.path);
+    EXPECT_EQ(check_.side_reachable(CheckedSide{c.path, PathType::Filesystem}, true), c.expected)
+        << util::wstring_to_string(c.path);
     EXPECT_EQ(capture.count("CheckPath::path_exists()"), 1u) << util::wstring_to_string(c.path);
     EXPECT_EQ(capture.count("ssh_path_reachable"), 0u) << util::wstring_to_string(c.path);
   }
@@ -221,7 +228,8 @@ TEST_F(CheckPathTest, RemoteSideThatCannotBeReachedIsReportedWithItsReason) {
   Config::instance().add(SshAccount("nas", "127.0.0.1", "anna", "secret"), true);
   for (const bool is_source : {true, false}) {
     const test::LogCapture capture;
-    EXPECT_FALSE(check_.side_reachable(L"nas:/srv/data", is_source)) << is_source;
+    EXPECT_FALSE(check_.side_reachable(CheckedSide{L"nas:/srv/data", PathType::Ssh}, is_source))
+        << is_source;
     EXPECT_EQ(capture.count("ssh_path_reachable: nas:/srv/data"), 1u);
     EXPECT_EQ(capture.count("CheckPath::path_exists()"), 0u);
     const auto lines = reported(capture);
@@ -232,8 +240,18 @@ TEST_F(CheckPathTest, RemoteSideThatCannotBeReachedIsReportedWithItsReason) {
   }
 
   const test::LogCapture capture;
-  EXPECT_FALSE(check_(L"nas:/srv/data", wide(target_), true));
+  EXPECT_FALSE(check_(CheckedSide{L"nas:/srv/data", PathType::Ssh}, local(target_)));
   EXPECT_EQ(capture.count("Source cannot be reached: nas:/srv/data"), 1u);
+}
+
+TEST_F(CheckPathTest, RemoteEndpointWithoutAccountIsAnErrorEvenWhereALocalPathExists) {
+  fs::create_directory(dir_ / "ghost:");
+  const std::wstring path = wide(dir_ / "ghost:");
+  const test::LogCapture capture;
+  EXPECT_FALSE(check_.side_reachable(CheckedSide{path, PathType::Ssh}, true));
+  EXPECT_EQ(capture.count("CheckPath::path_exists()"), 0u);
+  EXPECT_EQ(reported(capture), std::vector<std::string>{"Error\tNo SSH account found for " +
+                                                        util::wstring_to_string(path)});
 }
 
 TEST_F(CheckPathTest, RemotePathWithoutAccountIsAnError) {
