@@ -19,7 +19,7 @@ void MyDaemon::start() {
   // The first cut runs here, before main writes the start line: a cut closes the log for its
   // duration, and a line written meanwhile would be lost.
   daily_cut_(std::chrono::system_clock::now());
-  worker_ = std::thread(&MyDaemon::run, this);
+  worker_ = WorkerThread([this] { run(); });
 }
 
 void MyDaemon::stop() {

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
+#include "foundation/worker_thread.hpp"
 #include "logging/log_cut.hpp"
 
 class MyDaemon {
@@ -30,7 +30,7 @@ class MyDaemon {
   void pause();
 
   std::atomic<bool> running_{false};
-  std::thread worker_;
+  TWL_Core::WorkerThread worker_;
   TWL_Core::DailyLogCut daily_cut_;
   std::mutex pause_mutex_;
   std::condition_variable pause_wakeup_;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -121,6 +122,55 @@ TEST_F(SynchronizeTest, CycleDecidesWhenAnItemRunsAgain) {
   Config::instance().update_by_name(L"hourly", hourly);
   pass();
   EXPECT_EQ(runs_of("hourly"), 2) << "due once its hour has passed";
+}
+
+TEST_F(SynchronizeTest, ItemsOfTheSameNameKeepTheirOwnCycleAndOutcome) {
+  const fs::path other_target = dir / "other target";
+  fs::create_directories(other_target);
+  add_item(L"twin", 3600);
+  add_item(L"twin", 3600, [&](SyncItem& item) { item.target(util::from_path(other_target)); });
+  behaviours[L"twin"] = [&](const ItemRun& run) {
+    if (run.item.target()->path() == util::from_path(other_target)) {
+      report_sync_error(L"second twin failed");
+    }
+  };
+
+  pass();
+  pass();
+  EXPECT_EQ(runs_of("twin"), 2) << "each twin runs once an hour";
+  EXPECT_EQ(Config::instance().item(0).last_run, (LastRun{true, 0, L""}));
+  EXPECT_EQ(Config::instance().item(1).last_run, (LastRun{true, 1, L"second twin failed"}));
+}
+
+TEST_F(SynchronizeTest, ItemTypeWithoutSynchroniserIsAFailedRun) {
+  Config::instance().settings.BackupProofPath = util::from_path(proof);
+  add_item(L"tree", 3600, [](SyncItem& item) {
+    item.type = SyncItemType::Tree;
+    item.flags.backupProof = true;
+  });
+  pass();
+  pass();
+  EXPECT_EQ(capture.count_lines("Error\tsync_item_type_not_supported"), 1u)
+      << "tried once per cycle, not on every pass";
+  const auto outcome = last_run(L"tree");
+  ASSERT_TRUE(outcome.has_value());
+  EXPECT_EQ(outcome->error_count, 1u);
+  EXPECT_NE(outcome->first_error.find(L"sync_item_type_not_supported"), std::wstring::npos);
+  const std::string record = test::read_file(copy_log_file_path(proof, L"tree"));
+  EXPECT_TRUE(std::regex_search(record, std::regex("backup_proof_status_failed"))) << record;
+}
+
+TEST_F(SynchronizeTest, ControllerIsReachableFromItsFirstPass) {
+  add_item(L"first", 0);
+  std::atomic<bool> reachable{false};
+  behaviours[L"first"] = [&](const ItemRun&) {
+    reachable = Synchronize::has_instance();
+    Synchronize::set_progress_message(L"working", L"first", 1);
+  };
+  Synchronize& controller = Synchronize::create(SyncType::Once, nullptr, SyncRole::Background);
+  controller.wait();
+  EXPECT_TRUE(reachable);
+  EXPECT_EQ(controller.get_message().text, L"working");
 }
 
 TEST_F(SynchronizeTest, ContinuousPassesRepeatEverySecond) {
