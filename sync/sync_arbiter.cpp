@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 
 constexpr auto POLL_INTERVAL = 200ms;
 constexpr auto FOREGROUND_PATIENCE = 60s;
+// A lock file removed and made anew between our open and our lock is rare; a few tries settle it.
+constexpr int LOCK_ATTEMPTS = 3;
 
 std::atomic<bool> private_scope{false};
 
@@ -67,6 +69,15 @@ OpenedLockFile open_lock_file(const std::string& path) {
   return opened;
 }
 
+// True if `path` still names the open file: a lock on a file that was removed from the folder
+// meanwhile keeps nobody out, since the other side opens whatever the path names now.
+bool path_names(const std::string& path, int descriptor) {
+  struct stat open_status {};
+  struct stat path_status {};
+  return ::fstat(descriptor, &open_status) == 0 && ::lstat(path.c_str(), &path_status) == 0 &&
+         open_status.st_dev == path_status.st_dev && open_status.st_ino == path_status.st_ino;
+}
+
 }  // namespace
 
 SyncArbiter::SyncArbiter(SyncRole role) : SyncArbiter(role, Timing()) {}
@@ -86,7 +97,10 @@ std::string SyncArbiter::lock_path(SyncRole role) {
 void SyncArbiter::use_private_scope() { private_scope = true; }
 
 bool SyncArbiter::acquire(const std::atomic<bool>& stop) {
-  if (held_) return true;
+  if (held_) {
+    keep_fresh();
+    return true;
+  }
   if (role_ == SyncRole::Background) {
     while (!stop) {
       publish_active();
@@ -118,16 +132,42 @@ void SyncArbiter::release() {
 }
 
 void SyncArbiter::publish_active() {
-  OpenedLockFile opened = open_lock_file(lock_path(role_));
+  const std::string path = lock_path(role_);
+  for (int attempt = 0; attempt < LOCK_ATTEMPTS; ++attempt) {
+    if (lock_own_file(path)) return;
+  }
+  descriptor_.reset();
+  log_at(LogLevel::Warning, translation::translate("arbiter_lock_file_failed"),
+         std::to_wstring(ESTALE));
+}
+
+bool SyncArbiter::lock_own_file(const std::string& path) {
+  OpenedLockFile opened = open_lock_file(path);
   if (!opened.descriptor.is_open()) {
     log_at(LogLevel::Warning, translation::translate("arbiter_lock_file_failed"),
            std::to_wstring(opened.error));
-    return;
+    return true;
   }
+  if (timing_.before_lock) timing_.before_lock(path);
   if (::flock(opened.descriptor.get(), LOCK_EX | LOCK_NB) != 0) {
     log_at(LogLevel::Warning, translation::translate("arbiter_own_lock_taken"));
+    descriptor_ = std::move(opened.descriptor);
+    return true;
   }
+  if (!path_names(path, opened.descriptor.get())) return false;
   descriptor_ = std::move(opened.descriptor);
+  keep_fresh();
+  return true;
+}
+
+// Clean-up jobs remove files in /tmp whose times are old (three days on macOS).
+void SyncArbiter::keep_fresh() {
+  const auto now = timing_.now();
+  if (!descriptor_.is_open() ||
+      (freshened_ != Clock::time_point::min() && now - freshened_ < FRESHNESS_INTERVAL)) {
+    return;
+  }
+  if (::futimens(descriptor_.get(), nullptr) == 0) freshened_ = now;
 }
 
 void SyncArbiter::withdraw_active() {

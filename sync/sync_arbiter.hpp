@@ -2,7 +2,8 @@
 // Keeps a foreground process and the background daemon of the same user from running sync
 // passes at the same time, through one advisory lock file per role. The foreground has
 // priority: the background steps back while it is active, and it waits at most 60 seconds
-// for a running background pass. Used by one thread only.
+// for a running background pass. The own lock file's times are kept fresh, so that a clean-up
+// of old files in /tmp never removes it while it is in use. Used by one thread only.
 
 #include <atomic>
 #include <chrono>
@@ -21,7 +22,12 @@ class SyncArbiter {
   struct Timing {
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
     std::function<void(std::chrono::milliseconds)> sleep;  // empty: a real sleep
+    // Runs after the own lock file is opened and before it is locked (for tests).
+    std::function<void(const std::string& path)> before_lock;
   };
+
+  // How often the own lock file's times are renewed while it is in use.
+  static constexpr std::chrono::hours FRESHNESS_INTERVAL{1};
 
   explicit SyncArbiter(SyncRole role);
   SyncArbiter(SyncRole role, Timing timing);
@@ -29,7 +35,8 @@ class SyncArbiter {
   SyncArbiter(const SyncArbiter&) = delete;
   SyncArbiter& operator=(const SyncArbiter&) = delete;
 
-  // True if the caller may run a pass now; false once `stop` is set while waiting.
+  // True if the caller may run a pass now; false once `stop` is set while waiting. Renews
+  // the own lock file's times when they are due.
   bool acquire(const std::atomic<bool>& stop);
   // Withdraws the own lock if the arbiter is held.
   void release();
@@ -43,6 +50,9 @@ class SyncArbiter {
 
  private:
   void publish_active();
+  // Locks the own lock file, as long as its path still names the file locked.
+  bool lock_own_file(const std::string& path);
+  void keep_fresh();
   void withdraw_active();
   bool other_side_active() const;
   void pause() const;
@@ -51,6 +61,7 @@ class SyncArbiter {
   const Timing timing_;
   bool held_ = false;
   FileDescriptor descriptor_;  // the own lock file while published
+  Clock::time_point freshened_ = Clock::time_point::min();  // last renewal of its times
 };
 
 }  // namespace TWL_Core

@@ -49,7 +49,8 @@ class SyncArbiterTest : public ::testing::Test {
               fake_now += pause;
               ++sleeps;
               if (on_sleep) on_sleep(sleeps);
-            }};
+            },
+            {}};
   }
 
   test::LogCapture capture;  // before the lock folder, which TempDir places below TMPDIR
@@ -79,6 +80,41 @@ TEST_F(SyncArbiterTest, BackgroundAloneAcquiresAtOnceAndReleasesBetweenPasses) {
   EXPECT_FALSE(locked_by_someone(background));
   EXPECT_EQ(sleeps, 0);
   EXPECT_TRUE(capture.lines().empty());
+}
+
+// Clean-up jobs in /tmp remove files whose times are days old; a lock file in use never is.
+TEST_F(SyncArbiterTest, OwnLockFileTimesAreRenewedHourlyWhileInUse) {
+  const auto age = [&] {
+    return fs::file_time_type::clock::now() - fs::last_write_time(foreground);
+  };
+  const auto make_old = [&] { fs::last_write_time(foreground, fs::last_write_time(foreground) - 96h); };
+  SyncArbiter arbiter(SyncRole::Foreground, fake_timing());
+  test::write_file(foreground, "");
+  fs::permissions(foreground, fs::perms::owner_read | fs::perms::owner_write);
+  make_old();
+  ASSERT_TRUE(arbiter.acquire(stop));
+  EXPECT_LT(age(), 1h) << "renewed when taken";
+
+  make_old();
+  fake_now += 59min;
+  ASSERT_TRUE(arbiter.acquire(stop));
+  EXPECT_GT(age(), 95h) << "not renewed within the hour";
+  fake_now += 1min;
+  ASSERT_TRUE(arbiter.acquire(stop));
+  EXPECT_LT(age(), 1h) << "renewed once the hour has passed, while still held";
+}
+
+TEST_F(SyncArbiterTest, LockFileReplacedBeforeItIsLockedIsLockedAnew) {
+  auto timing = fake_timing();
+  int replaced = 0;
+  timing.before_lock = [&](const std::string& path) {
+    if (replaced++ > 0) return;
+    fs::remove(path);  // as a clean-up of /tmp would, just before our lock
+  };
+  SyncArbiter arbiter(SyncRole::Background, timing);
+  ASSERT_TRUE(arbiter.acquire(stop));
+  EXPECT_EQ(replaced, 2) << "opened a second time";
+  EXPECT_TRUE(locked_by_someone(background)) << "the file the path names now is the locked one";
 }
 
 TEST_F(SyncArbiterTest, BackgroundWaitsSilentlyWhileForegroundIsActive) {
