@@ -1,8 +1,5 @@
 #include "foundation/translation.hpp"
 
-#include <libintl.h>
-
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -11,6 +8,13 @@
 #include "foundation/log_sink.hpp"
 #include "foundation/platform.hpp"
 #include "foundation/text.hpp"
+
+// Last, and with <locale.h> rather than <clocale>: GNU libintl outside glibc (Homebrew's, on
+// macOS) defines setlocale as a macro for libintl_setlocale, which records the locale for
+// gettext. Every setlocale call below is written unqualified so that it goes through libintl
+// where libintl wants it; "std::setlocale" would break there.
+#include <libintl.h>
+#include <locale.h>
 
 namespace TWL_Core::translation {
 namespace {
@@ -79,17 +83,33 @@ std::basic_string<Char> fill_placeholders(const std::basic_string<Char>& text,
 }
 
 bool is_default_messages_locale(const char* name) {
-  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+  return name == nullptr || *name == '\0' || std::strcmp(name, "C") == 0 ||
+         std::strcmp(name, "POSIX") == 0;
+}
+
+// The messages locale the environment names, by the POSIX precedence of LC_ALL, LC_MESSAGES
+// and LANG. Asked of the environment rather than of setlocale: on macOS, libintl's setlocale
+// fills an empty environment with the user's preferred languages, and the rule is that an
+// environment naming no locale gets the German one.
+const char* environment_messages_locale() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 void init_locale(const std::vector<std::string>& names) {
-  std::setlocale(LC_ALL, "");
-  if (!is_default_messages_locale(std::setlocale(LC_MESSAGES, nullptr))) return;
-  for (const auto& name : names) {
-    if (std::setlocale(LC_ALL, name.c_str()) != nullptr) return;
+  if (!is_default_messages_locale(environment_messages_locale())) {
+    setlocale(LC_ALL, "");
+    if (!is_default_messages_locale(setlocale(LC_MESSAGES, nullptr))) return;
   }
+  for (const auto& name : names) {
+    if (setlocale(LC_ALL, name.c_str()) != nullptr) return;
+  }
+  setlocale(LC_ALL, "");
 }
 
 std::filesystem::path locale_dir() {

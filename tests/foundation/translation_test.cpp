@@ -121,6 +121,43 @@ TEST(TranslationTest, LocaleFromTheEnvironmentWins) {
   EXPECT_STREQ(std::setlocale(LC_MESSAGES, nullptr), "C.UTF-8");
 }
 
+// Only the environment decides whether a locale is named; the default replaces every "none".
+TEST(TranslationTest, DefaultLocaleFollowsThePrecedenceOfTheLocaleVariables) {
+  struct Case {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    const char* expected;
+  };
+  // The fallback is spelled "C.utf8" and the environment's choice "C.UTF-8", to tell them apart.
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, "C.utf8"},
+      {"", "", "", "C.utf8"},
+      {nullptr, nullptr, "POSIX", "C.utf8"},
+      {nullptr, "C", "C.UTF-8", "C.utf8"},
+      {"C", nullptr, "C.UTF-8", "C.utf8"},
+      {"", "", "C.UTF-8", "C.UTF-8"},
+      {"C.UTF-8", "C", "C", "C.UTF-8"},
+  };
+  const auto set = [](const char* name, const char* value) {
+    if (value == nullptr) {
+      ::unsetenv(name);
+    } else {
+      ::setenv(name, value, 1);
+    }
+  };
+  for (const auto& c : cases) {
+    set("LC_ALL", c.lc_all);
+    set("LC_MESSAGES", c.lc_messages);
+    set("LANG", c.lang);
+    translation::init_locale({"xx_NOWHERE", "C.utf8"});
+    const std::string chosen = std::setlocale(LC_MESSAGES, nullptr);
+    EXPECT_EQ(chosen, c.expected)
+        << (c.lc_all ? c.lc_all : "-") << " / " << (c.lc_messages ? c.lc_messages : "-") << " / "
+        << (c.lang ? c.lang : "-") << ": " << chosen;
+  }
+}
+
 TEST(TranslationTest, DefaultLocaleReplacesC) {
   ::unsetenv("LC_ALL");
   ::unsetenv("LC_MESSAGES");
