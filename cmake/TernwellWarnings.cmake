@@ -11,6 +11,15 @@ function(ternwell_set_warnings target)
   endif()
 endfunction()
 
+if(TERNWELL_SANITIZE AND TERNWELL_THREAD_SANITIZER)
+  message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer")
+endif()
+
+if(TERNWELL_THREAD_SANITIZER)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(TERNWELL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

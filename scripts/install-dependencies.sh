@@ -15,8 +15,8 @@ as_root() {
 install_debian() {
   local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev gettext
                   locales libgtest-dev libgmock-dev)
-  $with_tests && packages+=(clang libbenchmark-dev openssh-server python3-aiosmtpd iproute2
-                            util-linux openssl)
+  $with_tests && packages+=(clang libc++-dev libc++abi-dev libbenchmark-dev openssh-server
+                            python3-aiosmtpd iproute2 util-linux openssl)
   local missing=()
   for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
