@@ -43,7 +43,7 @@ class Config {
   std::wstring pathname() const { return pathname_; }
   // Replaces the whole configuration with the file's; false (and an empty configuration)
   // when the file is missing, unreadable or not a JSON object. Never changes the file.
-  bool read(const std::wstring& path);
+  [[nodiscard]] bool read(const std::wstring& path);
   void reset();
   // The file at pathname() was changed (or replaced, created, removed) since it was read.
   bool file_changed_on_disk() const;
@@ -80,7 +80,7 @@ class Config {
   // Stores the configuration, with the logger's and mail settings and every password
   // encrypted, through a temporary file renamed over `path`. False, with the old file left
   // as it was, when anything fails (a password that cannot be encrypted included).
-  bool write(const std::wstring& path);
+  [[nodiscard]] bool write(const std::wstring& path);
 
   // The key file "secret.key" beside the configuration file.
   static std::filesystem::path password_key_file_path();

@@ -104,7 +104,7 @@ bool Config::write(const std::wstring& path) {
   } catch (const std::exception& e) {
     log_at(LogLevel::FatalError, translation::translate_utf8("config_write_error"),
            std::string_view(e.what()));
-    util::remove_file(temporary, LogLevel::None);
+    (void)util::remove_file(temporary, LogLevel::None);
     return false;
   }
   if (!util::rename_file(temporary, path)) return false;

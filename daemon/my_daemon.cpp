@@ -36,7 +36,9 @@ void MyDaemon::load_config() {
   // Open the current log first, so that problems found while reading reach it; a configured
   // log path takes over as soon as it is read.
   Logging::instance().open_file();
-  config.read(config.pathname());
+  // A configuration that cannot be read is reported by read and leaves an empty one: the
+  // daemon keeps running and picks up the repaired file at its next change.
+  (void)config.read(config.pathname());
   RecycleBin::instance().bin_path(config.settings.recycle_bin_path());
   translation::set_language(config.settings.Language);
   Logging::instance().open_file();

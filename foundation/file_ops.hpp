@@ -13,20 +13,20 @@
 namespace TWL_Core::util {
 
 // True if both files can be opened and hold identical bytes.
-bool files_equal(std::wstring_view a, std::wstring_view b);
+[[nodiscard]] bool files_equal(std::wstring_view a, std::wstring_view b);
 
 // Renames `from` to `to`, replacing an existing target file. Logs the rename at Info and a
 // failure at Error; true on success.
-bool rename_file(std::wstring_view from, std::wstring_view to);
+[[nodiscard]] bool rename_file(std::wstring_view from, std::wstring_view to);
 
 // Removes the file or empty directory at `path`; true if something was removed. Nothing at the
 // path gives false without a log line. A file-system error is logged at `level`, or not at all
 // when `level` is None.
-bool remove_file(std::wstring_view path, LogLevel level);
+[[nodiscard]] bool remove_file(std::wstring_view path, LogLevel level);
 
 // Sets the modification time of `path` to `ft`; true on success. A file-system error is logged
 // at `level`, or not at all when `level` is None.
-bool set_last_write_time(std::wstring_view path, FileTime ft, LogLevel level);
+[[nodiscard]] bool set_last_write_time(std::wstring_view path, FileTime ft, LogLevel level);
 
 // The whole file decoded from UTF-8, invalid bytes as U+FFFD. Throws std::ios_base::failure
 // when the file cannot be opened.

@@ -199,7 +199,7 @@ Tree record(const SyncItem& item, std::size_t files, const SyncReport& report) {
 void remove_temporary(const fs::path& temporary) {
   std::error_code error;
   if (fs::is_regular_file(fs::symlink_status(temporary, error))) {
-    util::remove_file(util::from_path(temporary), LogLevel::None);
+    (void)util::remove_file(util::from_path(temporary), LogLevel::None);
   }
 }
 

@@ -45,24 +45,24 @@ class CheckPath {
 
   // True if both sides are reachable, from the cache while the pair's answer is fresh (with
   // a Debug line "CheckPath: cached result for <source>|<target>").
-  bool operator()(const CheckedSide& source, const CheckedSide& target);
+  [[nodiscard]] bool operator()(const CheckedSide& source, const CheckedSide& target);
 
   // Checks both sides now, without the cache. Each unreachable side is logged at Info
   // ("source_dir_not_reachable" or "target_dir_not_reachable" followed by the path); the
   // target is checked even when the source is not reachable.
-  bool both_sides_reachable(const CheckedSide& source, const CheckedSide& target);
+  [[nodiscard]] bool both_sides_reachable(const CheckedSide& source, const CheckedSide& target);
 
   // A remote side is checked by ssh_path_reachable (which requires the path to exist for the
   // source), a local side by path_exists.
-  bool side_reachable(const CheckedSide& side, bool is_source);
+  [[nodiscard]] bool side_reachable(const CheckedSide& side, bool is_source);
 
   // True if an SSH login for the account named in `path` ("account:remote path") works and,
   // with `must_exist`, the remote path exists. Logs an Error line "ssh_account_not_found_for"
   // when the account is unknown and an Info line for a host or path that cannot be reached.
-  bool ssh_path_reachable(const std::wstring& path, bool must_exist);
+  [[nodiscard]] bool ssh_path_reachable(const std::wstring& path, bool must_exist);
 
   // True if something exists at the local `path` (links followed). Logs at Debug.
-  bool path_exists(const std::wstring& path);
+  [[nodiscard]] bool path_exists(const std::wstring& path);
 
   // True if the entry's interval has run out (whole seconds since checked_at).
   bool expired(const DriveCheckCacheEntry& entry) const;

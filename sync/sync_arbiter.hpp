@@ -37,7 +37,7 @@ class SyncArbiter {
 
   // True if the caller may run a pass now; false once `stop` is set while waiting. Renews
   // the own lock file's times when they are due.
-  bool acquire(const std::atomic<bool>& stop);
+  [[nodiscard]] bool acquire(const std::atomic<bool>& stop);
   // Withdraws the own lock if the arbiter is held.
   void release();
   bool held() const { return held_; }
