@@ -1,6 +1,7 @@
 #include "sync/backup_proof.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -230,9 +231,9 @@ std::optional<platform::FileIdentity> identity_of(const fs::path& file) {
   return platform::file_identity(opened.get());
 }
 
-// The state in which this process last left each record file it wrote. While a file is still
-// in that state it holds the writer's layout, and a record can be added by copying it and
-// replacing its closing lines instead of reading and writing it whole. File systems stamp
+// The state in which this process last left or found each record file in the writer's layout.
+// While a file is still in that state, a record can be added by copying it and replacing its
+// closing lines, without reading it at all. File systems stamp
 // modification times from a coarse clock, so an edit in place that keeps the size within the
 // same few milliseconds as our write could pass unseen; editors and our own writer replace
 // the file, which changes the inode.
@@ -324,17 +325,168 @@ std::optional<bool> closing_of(int fd, off_t size) {
   return std::nullopt;
 }
 
+// Recognises, in one pass and without building a tree, text that the JSON writer produced for
+// a record list: exactly its layout, its escapes and valid UTF-8, nested at most
+// json::MAX_NESTING levels, the root's last member a list or an object. Such text reads back
+// into a tree that the writer turns into the same text, so records can be added to it as text.
+// Anything else is left to the property-tree reader, which also rewrites it in this layout.
+class WriterLayout {
+ public:
+  explicit WriterLayout(std::string_view text) : text_(text) {}
+
+  bool holds_record_list() {
+    if (!take("{\n")) return false;
+    frames_.push_back({false, true});
+    for (;;) {
+      if (!member()) return false;
+      while (!take(",\n")) {
+        if (!close()) return false;
+        if (frames_.empty()) return take("\n") && at_ == text_.size() && last_member_is_list_;
+      }
+    }
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    bool keyed;  // an object needs a key that is not empty, or the writer makes it an array
+  };
+
+  bool take(std::string_view expected) {
+    if (text_.substr(at_, expected.size()) != expected) return false;
+    at_ += expected.size();
+    return true;
+  }
+
+  bool indent(std::size_t level) {
+    for (std::size_t i = 0; i < 4 * level; ++i) {
+      if (!take(" ")) return false;
+    }
+    return true;
+  }
+
+  // One child line of the innermost container, up to its value's first line.
+  bool member() {
+    const std::size_t level = frames_.size();
+    if (!indent(level)) return false;
+    if (!frames_.back().array) {
+      bool empty = true;
+      if (!string(empty) || !take(": ")) return false;
+      frames_.back().keyed = frames_.back().keyed || !empty;
+    }
+    const bool root_member = level == 1;
+    bool empty = true;
+    if (at_ < text_.size() && text_[at_] == '"') {
+      if (root_member) last_member_is_list_ = false;
+      return string(empty);
+    }
+    const bool array = take("[\n");
+    if (!array && !take("{\n")) return false;
+    if (root_member) last_member_is_list_ = true;
+    if (frames_.size() >= json::MAX_NESTING) return false;
+    frames_.push_back({array, false});
+    return member();
+  }
+
+  bool close() {
+    const Frame frame = frames_.back();
+    frames_.pop_back();
+    if (!frame.array && !frame.keyed) return false;
+    return take("\n") && indent(frames_.size()) && take(frame.array ? "]" : "}");
+  }
+
+  // A quoted string as the writer escapes it; `empty` tells whether it holds nothing.
+  bool string(bool& empty) {
+    if (!take("\"")) return false;
+    empty = take("\"");
+    if (empty) return true;
+    while (at_ < text_.size()) {
+      const auto c = static_cast<unsigned char>(text_[at_]);
+      if (c == '"') return take("\"");
+      if (c < 0x20) return false;
+      if (c == '\\') {
+        if (!escape()) return false;
+      } else if (c >= 0x80) {
+        if (!utf8_sequence()) return false;
+      } else {
+        ++at_;
+      }
+    }
+    return false;
+  }
+
+  bool escape() {
+    static constexpr std::string_view SHORT = "\"\\bfnrt";
+    static constexpr std::string_view HEX = "0123456789ABCDEF";
+    if (at_ + 1 < text_.size() && SHORT.find(text_[at_ + 1]) != std::string_view::npos) {
+      at_ += 2;
+      return true;
+    }
+    // Other control characters, as \u00 and two upper-case digits.
+    if (!take("\\u00") || at_ + 2 > text_.size()) return false;
+    const auto high = HEX.find(text_[at_]);
+    const auto low = HEX.find(text_[at_ + 1]);
+    if (high > 1 || low == std::string_view::npos) return false;
+    const auto c = static_cast<char>(high * 16 + low);
+    at_ += 2;
+    return c != '\b' && c != '\f' && c != '\n' && c != '\r' && c != '\t';
+  }
+
+  // A shortest-form UTF-8 sequence of a code point that is no surrogate, up to U+10FFFF.
+  bool utf8_sequence() {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text_[at_ + i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at_ + length > text_.size()) return false;
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+      if ((byte(i) & 0xC0) != 0x80) return false;
+      code = (code << 6) | (byte(i) & 0x3F);
+    }
+    static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < SMALLEST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    at_ += length;
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+  std::vector<Frame> frames_;
+  bool last_member_is_list_ = false;
+};
+
+bool read_whole(int fd, std::string& bytes, off_t size) {
+  bytes.resize(static_cast<std::size_t>(size));
+  return read_exactly(fd, bytes.data(), bytes.size(), 0);
+}
+
 enum class Append { Done, Failed, NotPossible };
 
-// Adds `record` to a file this process left as it still is: the file is copied (cloned where
-// the file system can) to the temporary file, its closing lines are replaced by the record and
-// new closing lines, and the result is renamed over it. NotPossible, with nothing changed,
-// where the file is not known in its present state; the caller then reads it whole.
-Append append_to_known_file(const fs::path& file, const Tree& new_record) {
+// True if the open file is in the state this process last left it in, or else holds a record
+// list in the writer's layout (which is then remembered).
+bool in_writer_layout(const fs::path& file, int fd, const platform::FileIdentity& identity) {
+  if (known_files().unchanged(file, identity)) return true;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  std::string bytes;
+  if (!read_whole(fd, bytes, identity.size) || !WriterLayout(bytes).holds_record_list()) {
+    return false;
+  }
+  known_files().remember(file, identity);
+  return true;
+}
+
+// Adds `new_record` to a file in the writer's layout: the file is copied (cloned where the
+// file system can) to the temporary file, its closing lines are replaced by the record and new
+// closing lines, and the result is renamed over it. NotPossible, with nothing changed, where
+// the file is missing or not in that layout; the caller then reads it whole.
+Append append_in_writer_layout(const fs::path& file, const Tree& new_record) {
   const FileDescriptor source(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!source.is_open()) return Append::NotPossible;
   const auto identity = platform::file_identity(source.get());
-  if (!identity || !known_files().unchanged(file, *identity)) return Append::NotPossible;
+  if (!identity || !in_writer_layout(file, source.get(), *identity)) return Append::NotPossible;
 
   const fs::path temporary = util::temporary_path_for(file);
   remove_temporary(temporary);
@@ -408,7 +560,7 @@ bool write_copy_log(const fs::path& dir, const SyncItem& item, std::size_t files
   }
   const fs::path file = copy_log_file_path(dir, item.name);
   const Tree new_record = record(item, files, report);
-  switch (append_to_known_file(file, new_record)) {
+  switch (append_in_writer_layout(file, new_record)) {
     case Append::Done:
       return true;
     case Append::Failed:

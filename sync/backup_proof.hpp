@@ -32,9 +32,10 @@ std::filesystem::path copy_log_file_path(const std::filesystem::path& dir,
 // for byte as it was. A file is readable only if it holds a JSON object nested at most
 // json::MAX_NESTING levels whose last member, if any, is an array or an object; record keys
 // are the current catalogue's texts. The result always reads as the JSON writer's text of all
-// records. The first record per process, and any after the file was changed by someone else,
-// costs reading and writing the whole file; further ones cost a copy of the file (shared
-// data where the file system can clone) plus the record.
+// records. A record costs a copy of the file (shared data where the file system can clone)
+// plus the record; the first one per process, and the first after someone else changed the
+// file, also costs one reading pass over it. Only a file in another layout is read into a
+// tree and written whole.
 bool write_copy_log(const std::filesystem::path& dir, const SyncItem& item, std::size_t files,
                     const SyncReport& report);
 
