@@ -3,10 +3,15 @@
 // Each function has one implementation per platform (platform_macos.cpp, platform_linux.cpp);
 // no other code calls such an interface directly.
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "foundation/file_descriptor.hpp"
 
 namespace TWL_Core::platform {
 
@@ -24,6 +29,36 @@ struct MountInfo {
 // Never waits for unresponsive network volumes. Not safe to call from two threads at once
 // (macOS hands out one buffer per process); callers serialise.
 std::optional<std::vector<MountInfo>> mount_table();
+
+// The mount point (UTF-8, as the mount table lists it) of the mounted file system that holds
+// the existing `path`; a symbolic link counts as part of the folder it lies in. Nothing if
+// `path` cannot be examined (it does not exist, or vanished while being looked at). Unlike a
+// walk up the folders until the device changes, this names mount points that share a device
+// with their parent (bind mounts) and file systems joined into another's folders (macOS
+// firmlinks such as /Users, btrfs subvolumes).
+std::optional<std::string> mount_point_of(const std::filesystem::path& path);
+
+// What tells one state of a file from another without reading it: device, inode, size and
+// modification time to the nanosecond.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modified_seconds = 0;
+  long modified_nanoseconds = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the open file `fd`; nothing (errno set) if it cannot be read.
+std::optional<FileIdentity> file_identity(int fd);
+
+// Creates the file `to`, which must not exist yet (a link there is not followed), holding the
+// whole content of the regular file open at `from_fd` and its permission bits. Where the file
+// system can share the data (a clone) no data is copied; otherwise it is copied inside the
+// kernel where possible. Returns the new file open for reading and writing; on failure a
+// closed descriptor with errno set, and nothing created is left behind.
+FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to);
 
 // Flushes an open file's data through to the storage device; false with errno set on failure.
 // On macOS a plain fsync stops at the drive's cache, so this asks for a full flush there.

@@ -1,21 +1,168 @@
 #include "foundation/platform.hpp"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <mntent.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 namespace TWL_Core::platform {
 namespace {
 
+namespace fs = std::filesystem;
+
 // Long enough for the fields we keep; getmntent_r drops the rest of an overlong line.
 constexpr std::size_t MOUNT_LINE_BUFFER = 16 * 1024;
+constexpr std::size_t COPY_BLOCK = 1024 * 1024;
 
 struct MountTableCloser {
   void operator()(std::FILE* table) const { ::endmntent(table); }
 };
+
+// One mount of /proc/self/mountinfo: the device it shows in stat and where it is mounted.
+struct DeviceMount {
+  dev_t device = 0;
+  fs::path mount_point;
+};
+
+bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
+
+// The kernel writes blanks, tabs, newlines and backslashes inside a field as "\ooo".
+std::string decode_octal_escapes(const std::string& field) {
+  std::string decoded;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && is_octal_digit(field[i + 1]) &&
+        is_octal_digit(field[i + 2]) && is_octal_digit(field[i + 3])) {
+      decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                   (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      decoded += field[i];
+    }
+  }
+  return decoded;
+}
+
+// Fields: mount id, parent id, major:minor, root within the file system, mount point, ...
+std::optional<DeviceMount> parse_mountinfo_line(const std::string& line) {
+  std::istringstream fields(line);
+  std::string id;
+  std::string parent;
+  std::string numbers;
+  std::string root;
+  std::string mount_point;
+  if (!(fields >> id >> parent >> numbers >> root >> mount_point)) return std::nullopt;
+  unsigned major_number = 0;
+  unsigned minor_number = 0;
+  if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2) {
+    return std::nullopt;
+  }
+  return DeviceMount{::makedev(major_number, minor_number), decode_octal_escapes(mount_point)};
+}
+
+std::optional<std::vector<DeviceMount>> device_mounts() {
+  std::ifstream in("/proc/self/mountinfo");
+  if (!in.is_open()) return std::nullopt;
+  std::vector<DeviceMount> mounts;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (auto mount = parse_mountinfo_line(line)) mounts.push_back(std::move(*mount));
+  }
+  if (mounts.empty()) return std::nullopt;
+  return mounts;
+}
+
+// True if `outer` is `inner` or one of its ancestors, compared name by name.
+bool contains(const fs::path& outer, const fs::path& inner) {
+  return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+}
+
+std::size_t depth(const fs::path& path) {
+  return static_cast<std::size_t>(std::distance(path.begin(), path.end()));
+}
+
+// The deepest mount point above `path` among the mounts that `fits`; of two with the same
+// mount point the later one, which is mounted over the earlier.
+template <typename Fits>
+const DeviceMount* deepest_mount_above(const std::vector<DeviceMount>& mounts, const fs::path& path,
+                                       Fits fits) {
+  const DeviceMount* best = nullptr;
+  for (const auto& mount : mounts) {
+    if (!fits(mount) || !contains(mount.mount_point, path)) continue;
+    if (!best || depth(mount.mount_point) >= depth(best->mount_point)) best = &mount;
+  }
+  return best;
+}
+
+fs::path parent_or_root(const fs::path& path) {
+  return path.has_parent_path() ? path.parent_path() : fs::path("/");
+}
+
+std::optional<dev_t> device_of(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+  return info.st_dev;
+}
+
+// Without a readable mount table: the highest folder above `path` still on its device.
+std::optional<std::string> walk_up_to_device_change(fs::path path, dev_t device) {
+  for (;;) {
+    if (path == "/" || path.empty()) return "/";
+    const fs::path parent = parent_or_root(path);
+    const auto parent_device = device_of(parent);
+    if (!parent_device) return std::nullopt;
+    if (*parent_device != device) return path.string();
+    path = parent;
+  }
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool copy_by_reading(int from, int to, off_t offset) {
+  std::vector<char> block(COPY_BLOCK);
+  for (;;) {
+    const ssize_t got = ::pread(from, block.data(), block.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return false;
+    offset += got;
+  }
+}
+
+bool copy_in_kernel_or_by_reading(int from, int to) {
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(from, &offset, to, nullptr, COPY_BLOCK, 0);
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied == 0) return true;
+    if (copied > 0) continue;
+    // Older kernels and some file systems cannot copy between these two files.
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+      return copy_by_reading(from, to, offset);
+    }
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -35,6 +182,51 @@ std::optional<std::vector<MountInfo>> mount_table() {
     mounts.push_back({entry.mnt_fsname, entry.mnt_dir, entry.mnt_type});
   }
   return mounts;
+}
+
+std::optional<std::string> mount_point_of(const std::filesystem::path& path) {
+  if (path.empty()) return std::nullopt;
+  std::error_code error;
+  fs::path place = fs::absolute(path, error).lexically_normal();
+  if (error) return std::nullopt;
+  struct stat info {};
+  if (::lstat(place.c_str(), &info) != 0) return std::nullopt;
+  if (S_ISLNK(info.st_mode)) {
+    place = parent_or_root(place);
+    if (::lstat(place.c_str(), &info) != 0) return std::nullopt;
+  }
+  const auto mounts = device_mounts();
+  if (!mounts) return walk_up_to_device_change(place, info.st_dev);
+  // A file in a btrfs subvolume that is not mounted of its own shows a device of its own;
+  // then the mount whose folder holds the path is the answer.
+  const DeviceMount* mount = deepest_mount_above(
+      *mounts, place, [&](const DeviceMount& m) { return m.device == info.st_dev; });
+  if (!mount) mount = deepest_mount_above(*mounts, place, [](const DeviceMount&) { return true; });
+  if (!mount) return walk_up_to_device_change(place, info.st_dev);
+  return mount->mount_point.string();
+}
+
+std::optional<FileIdentity> file_identity(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
+                      info.st_mtim.tv_nsec};
+}
+
+FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
+  struct stat source {};
+  if (::fstat(from_fd, &source) != 0) return FileDescriptor();
+  FileDescriptor copy(
+      ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+  if (!copy.is_open()) return copy;
+  const bool copied = ::ioctl(copy.get(), FICLONE, from_fd) == 0 ||
+                      copy_in_kernel_or_by_reading(from_fd, copy.get());
+  if (copied && ::fchmod(copy.get(), source.st_mode & 07777) == 0) return copy;
+  const int error = errno;
+  copy.reset();
+  ::unlink(to.c_str());
+  errno = error;
+  return copy;
 }
 
 bool flush_to_device(int fd) { return ::fsync(fd) == 0; }

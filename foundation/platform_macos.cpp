@@ -1,17 +1,38 @@
 #include "foundation/platform.hpp"
 
+#include <copyfile.h>
 #include <fcntl.h>
 #include <mach-o/dyld.h>
-#include <unistd.h>
+#include <sys/attr.h>
+#include <sys/clonefile.h>
 #include <sys/mount.h>
 #include <sys/param.h>
+#include <sys/stat.h>
 #include <sys/ucred.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <system_error>
 #include <vector>
 
 namespace TWL_Core::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path parent_or_root(const fs::path& path) {
+  return path.has_parent_path() ? path.parent_path() : fs::path("/");
+}
+
+// Copies the whole file behind `from` into the empty file behind `to`; fcopyfile starts at
+// the descriptors' current offsets.
+bool copy_data(int from, int to) {
+  if (::lseek(from, 0, SEEK_SET) != 0 || ::lseek(to, 0, SEEK_SET) != 0) return false;
+  return ::fcopyfile(from, to, nullptr, COPYFILE_DATA) == 0;
+}
+
+}  // namespace
 
 std::filesystem::path executable_path() {
   std::uint32_t size = 1024;
@@ -36,6 +57,52 @@ std::optional<std::vector<MountInfo>> mount_table() {
     mounts.push_back({entries[i].f_mntfromname, entries[i].f_mntonname, entries[i].f_fstypename});
   }
   return mounts;
+}
+
+std::optional<std::string> mount_point_of(const std::filesystem::path& path) {
+  // statfs follows a link; the link itself lies in its folder's file system. statfs also
+  // sees through firmlinks: anything below /Users answers the Data volume's mount point.
+  fs::path place = path;
+  struct stat info {};
+  if (::lstat(place.c_str(), &info) != 0) return std::nullopt;
+  if (S_ISLNK(info.st_mode)) place = parent_or_root(place);
+  struct statfs volume {};
+  if (::statfs(place.c_str(), &volume) != 0) return std::nullopt;
+  return std::string(volume.f_mntonname);
+}
+
+std::optional<FileIdentity> file_identity(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtimespec.tv_sec,
+                      info.st_mtimespec.tv_nsec};
+}
+
+FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
+  struct stat source {};
+  if (::fstat(from_fd, &source) != 0) return FileDescriptor();
+  // A clone on the same APFS volume shares the data and takes constant time; it keeps the
+  // source's permissions. It fails with EEXIST where something is at `to`, like O_EXCL.
+  if (::fclonefileat(from_fd, AT_FDCWD, to.c_str(), CLONE_NOFOLLOW) == 0) {
+    FileDescriptor clone(::open(to.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (clone.is_open()) return clone;
+    const int error = errno;
+    ::unlink(to.c_str());
+    errno = error;
+    return clone;
+  }
+  if (errno == EEXIST) return FileDescriptor();
+  FileDescriptor copy(
+      ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+  if (!copy.is_open()) return copy;
+  if (copy_data(from_fd, copy.get()) && ::fchmod(copy.get(), source.st_mode & 07777) == 0) {
+    return copy;
+  }
+  const int error = errno;
+  copy.reset();
+  ::unlink(to.c_str());
+  errno = error;
+  return copy;
 }
 
 bool flush_to_device(int fd) {

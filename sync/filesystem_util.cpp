@@ -1,8 +1,5 @@
 #include "sync/filesystem_util.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -10,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "foundation/platform.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
@@ -19,16 +17,6 @@ namespace TWL_Core::FilesystemUtil {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<dev_t> device_of(const fs::path& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
-  return info.st_dev;
-}
-
-fs::path parent_or_root(const fs::path& path) {
-  return path.has_parent_path() ? path.parent_path() : fs::path("/");
-}
 
 bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
 
@@ -83,7 +71,7 @@ bool is_comment_or_blank(const std::string& line) {
 
 }  // namespace
 
-FileInfoResult fileinfo(const std::wstring& path, std::uint64_t& size, util::FileTime& time) {
+FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time) {
   const fs::path file = util::to_path(path);
   try {
     const auto type = fs::status(file).type();
@@ -126,18 +114,10 @@ fs::path normalize_best_effort(const fs::path& path) {
 }
 
 std::optional<std::string> get_mount_root(const fs::path& path) {
-  fs::path current = normalize_best_effort(path);
-  while (!device_of(current)) {
+  // An ancestor that vanishes while it is examined makes its parent the next candidate.
+  for (fs::path current = normalize_best_effort(path);; current = current.parent_path()) {
+    if (auto root = platform::mount_point_of(current)) return root;
     if (!current.has_parent_path() || current.parent_path() == current) return std::nullopt;
-    current = current.parent_path();
-  }
-  for (;;) {
-    const fs::path parent = parent_or_root(current);
-    const auto parent_device = device_of(parent);
-    if (!parent_device) return std::nullopt;
-    if (*parent_device != *device_of(current)) return current.empty() ? "/" : current.string();
-    if (current == "/") return "/";
-    current = parent;
   }
 }
 
@@ -149,11 +129,8 @@ fs::path get_mount_point(const fs::path& path) {
 std::optional<fs::path> is_mountpoint(const fs::path& path) {
   fs::path normal = normalize_best_effort(path);
   if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
-  const auto device = device_of(normal);
-  if (!device) return std::nullopt;
-  if (normal == "/") return normal;
-  const auto parent_device = device_of(parent_or_root(normal));
-  if (!parent_device || *parent_device == *device) return std::nullopt;
+  const auto root = platform::mount_point_of(normal);
+  if (!root || fs::path(*root) != normal) return std::nullopt;
   return normal;
 }
 

@@ -41,7 +41,9 @@ struct FstabEntry {
 // for Ok. Nothing at `path` gives FileNotExist while the volume that should hold it is
 // mounted (MountedDrives::drive_mounted) and DriveNotMounted otherwise. A status that cannot
 // be read, and anything without a file size (a folder), give ReadError.
-FileInfoResult fileinfo(const std::wstring& path, std::uint64_t& size, util::FileTime& time);
+// `size` has the type std::filesystem::file_size answers in, so that callers on every platform
+// can pass the same variable to both.
+FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time);
 
 // The translated message for a result other than Ok ("unknown_error" for values outside the
 // enumeration); empty for Ok.
@@ -51,16 +53,20 @@ std::wstring make_error_message(FileInfoResult result);
 // unchanged if that fails.
 std::filesystem::path normalize_best_effort(const std::filesystem::path& path);
 
-// The mount point (UTF-8) of the volume holding the deepest existing ancestor of `path`,
-// "/" for the root volume; nothing if no ancestor can be examined. A volume that is not
-// mounted is not seen: its path yields the mount root of the folder it would be mounted on.
+// The mount point (UTF-8, as the mount table lists it) of the volume holding the deepest
+// existing ancestor of `path`, "/" for the root volume; nothing if no ancestor can be examined.
+// The system names the mount point (platform::mount_point_of), so bind mounts and folders
+// joined onto another volume (macOS firmlinks such as /Users) answer their real mount point.
+// A volume that is not mounted is not seen: its path yields the mount root of the folder it
+// would be mounted on.
 std::optional<std::string> get_mount_root(const std::filesystem::path& path);
 
 // get_mount_root as a path; empty if there is none.
 std::filesystem::path get_mount_point(const std::filesystem::path& path);
 
-// The normalised `path` if it is a mount point: "/", or a folder on another device than its
-// parent. Nothing otherwise, and nothing if `path` does not exist.
+// The normalised `path` if it is a mount point: the system names it as the mount point of the
+// file system holding it ("/" always is). Nothing otherwise, and nothing if `path` does not
+// exist.
 std::optional<std::filesystem::path> is_mountpoint(const std::filesystem::path& path);
 
 // Sets the last-write time of the file at `path` to now. On failure logs an Error line

@@ -1,13 +1,21 @@
 #include "sync/recycle_bin.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "config/settings.hpp"
+#include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "config/settings.hpp"
+#include "sync/synchronize.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -31,27 +39,75 @@ std::error_code copy_time(const fs::path& from, const fs::path& to) {
   return ec;
 }
 
-std::error_code copy_file_with_time(const fs::path& from, const fs::path& to) {
-  std::error_code ec;
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-  return ec ? ec : copy_time(from, to);
+// Large enough that asking whether to stop costs nothing, small enough to stop within moments.
+constexpr std::size_t COPY_BLOCK = 1024 * 1024;
+
+std::error_code last_error() { return {errno, std::generic_category()}; }
+std::error_code cancelled() { return std::make_error_code(std::errc::operation_canceled); }
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
-std::error_code copy_entry(const fs::path& from, const fs::path& to);
+std::error_code copy_blocks(int from, int to, const StopRequested& stop_requested) {
+  std::vector<char> block(COPY_BLOCK);
+  for (;;) {
+    if (stop_requested()) return cancelled();
+    const ssize_t got = ::read(from, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return last_error();
+    if (got == 0) return {};
+    if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return last_error();
+  }
+}
 
-std::error_code copy_directory(const fs::path& from, const fs::path& to) {
+// Copies a regular file's data and permissions block by block, replacing a file at `to`.
+std::error_code copy_file_data(const fs::path& from, const fs::path& to,
+                               const StopRequested& stop_requested) {
+  const FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!source.is_open() || ::fstat(source.get(), &info) != 0) return last_error();
+  const FileDescriptor copy(
+      ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777));
+  if (!copy.is_open()) return last_error();
+  if (const auto error = copy_blocks(source.get(), copy.get(), stop_requested)) return error;
+  if (::fchmod(copy.get(), info.st_mode & 07777) != 0) return last_error();
+  return {};
+}
+
+std::error_code copy_file_with_time(const fs::path& from, const fs::path& to,
+                                    const StopRequested& stop_requested) {
+  const auto error = copy_file_data(from, to, stop_requested);
+  return error ? error : copy_time(from, to);
+}
+
+std::error_code copy_entry(const fs::path& from, const fs::path& to,
+                           const StopRequested& stop_requested);
+
+std::error_code copy_directory(const fs::path& from, const fs::path& to,
+                               const StopRequested& stop_requested) {
   std::error_code ec;
   fs::create_directory(to, from, ec);
   if (ec) return ec;
   fs::directory_iterator entry(from, ec);
   for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
-    if (const auto error = copy_entry(entry->path(), to / entry->path().filename())) return error;
+    if (stop_requested()) return cancelled();
+    const fs::path inner = to / entry->path().filename();
+    if (const auto error = copy_entry(entry->path(), inner, stop_requested)) return error;
   }
   return ec ? ec : copy_time(from, to);
 }
 
 // Copies a file, link or whole folder, with the modification times of files and folders.
-std::error_code copy_entry(const fs::path& from, const fs::path& to) {
+std::error_code copy_entry(const fs::path& from, const fs::path& to,
+                           const StopRequested& stop_requested) {
   std::error_code ec;
   const auto status = fs::symlink_status(from, ec);
   if (ec) return ec;
@@ -59,8 +115,11 @@ std::error_code copy_entry(const fs::path& from, const fs::path& to) {
     fs::copy_symlink(from, to, ec);
     return ec;
   }
-  return fs::is_directory(status) ? copy_directory(from, to) : copy_file_with_time(from, to);
+  return fs::is_directory(status) ? copy_directory(from, to, stop_requested)
+                                  : copy_file_with_time(from, to, stop_requested);
 }
+
+bool never_stop() { return false; }
 
 }  // namespace
 
@@ -81,37 +140,52 @@ fs::path RecycleBin::bin_path() const {
   return bin_path_;
 }
 
-bool RecycleBin::add_item(const fs::path& path, const fs::path& item_path) {
+BinMove RecycleBin::move_in(const fs::path& path, const fs::path& item_path,
+                            const StopRequested& stop_requested) {
   const std::lock_guard lock(mutex_);
-  if (!check_relative(item_path)) return false;
+  if (!check_relative(item_path)) return BinMove::Failed;
   if (!exists_here(path)) {
     log_at(LogLevel::Error, translation::translate("recycle_bin_file_not_exist"), wide(path));
-    return false;
+    return BinMove::Failed;
   }
   const fs::path destination = bin_path_ / item_path.lexically_normal();
-  if (!create_parent(destination) || !move(path, destination)) return false;
-  log_at(LogLevel::Debug, "Papierkorb: verschoben ", path.string());
-  return true;
+  if (!create_parent(destination)) return BinMove::Failed;
+  const BinMove result = move(path, destination, stop_requested);
+  if (result == BinMove::Moved) log_at(LogLevel::Debug, "Papierkorb: verschoben ", path.string());
+  return result;
+}
+
+bool RecycleBin::add_item(const fs::path& path, const fs::path& item_path) {
+  return move_in(path, item_path, Synchronize::stopping) == BinMove::Moved;
 }
 
 bool RecycleBin::add_item(const fs::path& path) { return add_item(path, path); }
 
-bool RecycleBin::restore_item(const fs::path& item_path) {
+BinMove RecycleBin::move_out(const fs::path& item_path, const StopRequested& stop_requested) {
   const std::lock_guard lock(mutex_);
-  if (!check_relative(item_path)) return false;
+  if (!check_relative(item_path)) return BinMove::Failed;
   const fs::path target = item_path.lexically_normal();
   const fs::path source = bin_path_ / target;
   if (!exists_here(source)) {
     log_at(LogLevel::Error, translation::translate("recycle_bin_file_not_inside"), wide(item_path));
-    return false;
+    return BinMove::Failed;
   }
   if (exists_here(target)) {
     log_at(LogLevel::Error, translation::translate("recycle_bin_target_exists"), wide(target));
-    return false;
+    return BinMove::Failed;
   }
-  if (!create_parent(target) || !move(source, target)) return false;
-  log_at(LogLevel::Debug, "Papierkorb: wiederhergestellt ", target.string());
-  return true;
+  if (!create_parent(target)) return BinMove::Failed;
+  const BinMove result = move(source, target, stop_requested);
+  if (result == BinMove::Moved) {
+    log_at(LogLevel::Debug, "Papierkorb: wiederhergestellt ", target.string());
+  }
+  return result;
+}
+
+// A restore is asked for by the user, also while no controller runs (and the controller's
+// stop flag may still be set from the last one).
+bool RecycleBin::restore_item(const fs::path& item_path) {
+  return move_out(item_path, never_stop) == BinMove::Moved;
 }
 
 std::vector<fs::path> RecycleBin::list_items() const {
@@ -142,23 +216,28 @@ bool RecycleBin::check_relative(const fs::path& item_path) const {
   return true;
 }
 
-bool RecycleBin::move(const fs::path& from, const fs::path& to) const {
+BinMove RecycleBin::move(const fs::path& from, const fs::path& to,
+                         const StopRequested& stop_requested) const {
   std::error_code ec;
   fs::rename(from, to, ec);
-  if (!ec) return true;
+  if (!ec) return BinMove::Moved;
   const bool target_existed = exists_here(to);
-  if (const auto error = copy_entry(from, to)) {
+  if (const auto error = copy_entry(from, to, stop_requested)) {
     if (!target_existed) fs::remove_all(to, ec);
+    if (error == std::errc::operation_canceled) {
+      log_at(LogLevel::Debug, "RecycleBin::move stopped: ", from.string());
+      return BinMove::Cancelled;
+    }
     log_at(LogLevel::Error, translation::translate("recycle_bin_move_failed"), wide(from), wide(to),
            wide(error));
-    return false;
+    return BinMove::Failed;
   }
   fs::remove_all(from, ec);
   if (ec) {
     log_at(LogLevel::Error, translation::translate("recycle_bin_source_not_deletable"), wide(from));
-    return false;
+    return BinMove::CopiedOriginalKept;
   }
-  return true;
+  return BinMove::Moved;
 }
 
 bool RecycleBin::create_parent(const fs::path& path) {

@@ -5,11 +5,23 @@
 // log line and a false result.
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <vector>
 
 namespace TWL_Core {
+
+// How a move into or out of the bin ended.
+enum class BinMove {
+  Moved,               // the file is at its new place only
+  Failed,              // nothing changed (a refusal, or a copy that failed and was removed)
+  Cancelled,           // a copy across volumes was stopped; its partial result is removed
+  CopiedOriginalKept,  // copied, but the original could not be removed: the file is in both
+};
+
+// Asked before each block of a copy across volumes; true stops the copy.
+using StopRequested = std::function<bool()>;
 
 class RecycleBin {
  public:
@@ -24,13 +36,19 @@ class RecycleBin {
 
   // Moves the file or folder at `path` into the bin as `item_path` (relative, staying inside
   // the bin), creating the bin's folders as needed. A move to another volume copies (keeping
-  // the modification times) and then removes the original.
+  // the modification times) and then removes the original; the copy asks `stop_requested`
+  // before every block and, told to stop, removes what it copied and leaves the original.
+  BinMove move_in(const std::filesystem::path& path, const std::filesystem::path& item_path,
+                  const StopRequested& stop_requested);
+  // move_in stopped by the sync controller's stop (Synchronize::stopping); true only for Moved.
   bool add_item(const std::filesystem::path& path, const std::filesystem::path& item_path);
   // The item keeps its own (relative) path.
   bool add_item(const std::filesystem::path& path);
 
   // Moves an item back to its item path, relative to the working folder. Never replaces
-  // anything that exists there.
+  // anything that exists there. A copy across volumes stops as move_in's does.
+  BinMove move_out(const std::filesystem::path& item_path, const StopRequested& stop_requested);
+  // move_out never stopped; true only for Moved.
   bool restore_item(const std::filesystem::path& item_path);
 
   // The item paths of everything in the bin that is not a folder, in no particular order.
@@ -42,9 +60,9 @@ class RecycleBin {
 
   // True if `item_path` is relative and stays inside the bin.
   bool check_relative(const std::filesystem::path& item_path) const;
-  // Renames, or across volumes copies and removes; false leaves `from` in place unless only
-  // the removal failed.
-  bool move(const std::filesystem::path& from, const std::filesystem::path& to) const;
+  // Renames, or across volumes copies and removes; anything but Moved leaves `from` in place.
+  BinMove move(const std::filesystem::path& from, const std::filesystem::path& to,
+               const StopRequested& stop_requested) const;
   // Creates the missing folders above `path`.
   bool create_parent(const std::filesystem::path& path);
 

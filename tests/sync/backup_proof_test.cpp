@@ -1,19 +1,23 @@
 #include "sync/backup_proof.hpp"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/property_tree/json_parser.hpp>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "config/json_writer.hpp"
 #include "config/sync_item.hpp"
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
@@ -322,6 +326,187 @@ TEST_F(BackupProofTest, ItemNamesBecomeOneUsableFileName) {
     const Tree written = parse(case_dir / c.expected);
     EXPECT_EQ(written.back().second.back().second.get<std::wstring>(L"Name"), c.name) << shown;
   }
+}
+
+// The text the JSON writer makes of the records in `file`: what writing the whole file gives.
+std::string as_written_whole(const fs::path& file) {
+  return util::wstring_to_string(json::to_text(parse(file)));
+}
+
+SyncReport failed_with(const std::vector<std::wstring>& errors) {
+  SyncReport report;
+  for (const auto& text : errors) report.error(text);
+  return report;
+}
+
+TEST_F(BackupProofTest, AppendedRecordsReadByteForByteAsTheFileWrittenWhole) {
+  const std::wstring awkward = L"quote \" \\ backslash /\t\n\x01 Grüße 日本語 \U0001F600";
+  const struct {
+    const char* start;  // the file before the first record; nullptr for none
+    std::size_t last_member_size;
+  } cases[] = {
+      {nullptr, 4},
+      {"{\"Notes\": {\"owner\": \"me\"}}", 5},
+      {"{\"Older\": [\"kept\"], \"Sicherungsnachweis\": [{\"Zeitpunkt\": \"x\"}]}", 5},
+      // Nearly the writer's layout: read whole once and written in it.
+      {"{\n    \"L\": [\n        {\n            \"n\": 5\n        }\n    ]\n}\n", 5},
+      {"{\n    \"L\": [\n        {\n            \"n\": \"\\u00e9\\/\"\n        }\n    ]\n}\n", 5},
+      {"{\n    \"L\": [\n        {\n            \"\": \"x\"\n        }\n    ]\n}\n", 5},
+      {"{\n    \"L\": [\n        \"\\u001f\"\n    ]\n}\n", 5},
+      {"{\n\t\"L\": [\n\t\t\"x\"\n\t]\n}\n", 5},
+      {"{\n    \"L\": [\n        \"x\"\n    ]\n}", 5},
+      {"{\n    \"L\": [\n        \"x\"\n    ]\n}\n\n", 5},
+  };
+  const SyncReport runs[] = {SyncReport(), failed_with({L"first", awkward}), SyncReport(),
+                             failed_with({L"again"})};
+  int index = 0;
+  for (const auto& c : cases) {
+    const fs::path case_dir = dir / std::to_string(index++);
+    const fs::path file = copy_log_file_path(case_dir, awkward);
+    if (c.start) test::write_file(file, c.start);
+    for (const auto& run : runs) {
+      ASSERT_TRUE(write_copy_log(case_dir, item(awkward), 7, run)) << c.start;
+      EXPECT_EQ(test::read_file(file), as_written_whole(file)) << c.start;
+    }
+    EXPECT_EQ(parse(file).back().second.size(), c.last_member_size) << c.start;
+    EXPECT_EQ(parse(file).back().second.back().second.get<std::wstring>(L"Name"), awkward);
+    EXPECT_FALSE(fs::exists(file.string() + ".tmp"));
+  }
+  EXPECT_EQ(count_lines(" Error\t"), 0u);
+}
+
+// About 500 bytes per record, in the writer's layout.
+std::string record_file_of(std::size_t records) {
+  std::string text = "{\n    \"Backup proof\": [\n";
+  for (std::size_t i = 0; i < records; ++i) {
+    text += i == 0 ? "" : ",\n";
+    text += "        {\n            \"Time\": \"2024-03-05 14:03:07\",\n";
+    text += "            \"Name\": \"record " + std::to_string(i) + "\",\n";
+    text += "            \"Source\": \"/Users/anna/Documents/Projects/Archive/2024\",\n";
+    text += "            \"Target\": \"nas:/volume1/backup/anna/Documents/Projects/Archive\",\n";
+    text += "            \"Files\": \"1234\",\n            \"Volume (bytes)\": \"987654321\",\n";
+    text += "            \"Status\": \"failed\",\n            \"Errors\": [\n";
+    text += "                \"The file cannot be read: /Users/anna/Documents/Projects/x.txt\"\n";
+    text += "            ]\n        }";
+  }
+  return text + "\n    ]\n}\n";
+}
+
+TEST_F(BackupProofTest, ARecordAppendedToAFiftyMegabyteFileKeepsEveryEarlierRecord) {
+  const std::size_t records = 110000;
+  const std::string big = record_file_of(records);
+  ASSERT_GT(big.size(), 50u * 1000 * 1000);
+  const fs::path file = dir / "docs.json";
+  test::write_file(file, big);
+
+  ASSERT_TRUE(write_copy_log(dir, item(L"docs"), 1, report));
+  ASSERT_TRUE(write_copy_log(dir, item(L"docs"), 2, report));
+
+  const std::string text = test::read_file(file);
+  const std::size_t kept = big.size() - std::string_view("\n    ]\n}\n").size();
+  EXPECT_EQ(text.compare(0, kept, big, 0, kept), 0) << "earlier records unchanged";
+  // Another reader of JSON, fast where the property tree is slow under the sanitizers.
+  const std::string check =
+      "/usr/bin/python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))"
+      "[\"Backup proof\"]; print(len(r), r[0][\"Name\"], r[-1][\"Files\"])' " +
+      file.string() + " > " + (temp / "check.txt").string();
+  ASSERT_EQ(std::system(check.c_str()), 0);
+  EXPECT_EQ(test::read_file(temp / "check.txt"), std::to_string(records + 2) + " record 0 2\n");
+}
+
+TEST_F(BackupProofTest, AFileChangedOnDiskIsReadWholeAgain) {
+  const std::string compact = "{\"Sicherungsnachweis\":[{\"Name\":\"by hand\"}]}";
+  const std::string deep =
+      "{\"Backup proof\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
+  const struct {
+    const char* what;
+    std::function<void(const fs::path&)> change;
+    bool accepted;
+    std::size_t records;  // in the last member afterwards, when accepted
+  } cases[] = {
+      {"replaced by other valid text",
+       [&](const fs::path& file) {
+         test::write_file(file.string() + ".new", compact);
+         fs::rename(file.string() + ".new", file);
+       },
+       true, 2},
+      {"edited in place, same size",
+       [](const fs::path& file) {
+         std::string text = test::read_file(file);
+         text[text.find("\"Name\"")] = 'x';
+         const auto time = fs::last_write_time(file);
+         test::write_file(file, text);
+         fs::last_write_time(file, time + std::chrono::seconds(1));
+       },
+       false, 0},
+      {"cut short", [](const fs::path& file) { fs::resize_file(file, fs::file_size(file) - 3); },
+       false, 0},
+      {"nested deeply", [&](const fs::path& file) { test::write_file(file, deep); }, false, 0},
+      {"removed", [](const fs::path& file) { fs::remove(file); }, true, 1},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    const fs::path case_dir = dir / std::to_string(index++);
+    const fs::path file = case_dir / "docs.json";
+    ASSERT_TRUE(write_copy_log(case_dir, item(L"docs"), 1, report)) << c.what;
+    c.change(file);
+    const std::string changed = fs::exists(file) ? test::read_file(file) : "";
+
+    EXPECT_EQ(write_copy_log(case_dir, item(L"docs"), 2, report), c.accepted) << c.what;
+    if (c.accepted) {
+      EXPECT_EQ(parse(file).back().second.size(), c.records) << c.what;
+      EXPECT_EQ(test::read_file(file), as_written_whole(file)) << c.what;
+      ASSERT_TRUE(write_copy_log(case_dir, item(L"docs"), 3, report)) << c.what;
+      EXPECT_EQ(parse(file).back().second.size(), c.records + 1) << c.what;
+    } else {
+      EXPECT_EQ(test::read_file(file), changed) << c.what;
+      EXPECT_EQ(count_lines(std::string(" Error\t") + NOT_READABLE + file.string()), 1u) << c.what;
+    }
+  }
+}
+
+// Runs `body` on a thread with the stack that macOS gives its secondary threads.
+void run_on_small_stack(std::function<void()> body) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(::pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(::pthread_attr_setstacksize(&attributes, 512 * 1024), 0);
+  pthread_t thread;
+  const auto run = [](void* argument) -> void* {
+    (*static_cast<std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  ASSERT_EQ(::pthread_create(&thread, &attributes, run, &body), 0);
+  ::pthread_attr_destroy(&attributes);
+  ASSERT_EQ(::pthread_join(thread, nullptr), 0);
+}
+
+TEST_F(BackupProofTest, AFileNestedDeeperThanARecordIsRefusedAlsoOnASmallStack) {
+  const struct {
+    std::size_t depth;
+    bool on_small_stack;
+  } cases[] = {{100000, false}, {100000, true}, {10000, true}, {65, true}};
+  int index = 0;
+  for (const auto& c : cases) {
+    const fs::path case_dir = dir / std::to_string(index++);
+    const fs::path file = case_dir / "docs.json";
+    const std::string content = "{\"Backup proof\": [" + std::string(c.depth - 2, '[') +
+                                std::string(c.depth - 2, ']') + "]}";
+    test::write_file(file, content);
+    bool written = true;
+    const auto append = [&] { written = write_copy_log(case_dir, item(L"docs"), 1, report); };
+    if (c.on_small_stack) {
+      run_on_small_stack(append);
+    } else {
+      append();
+    }
+    EXPECT_FALSE(written) << c.depth;
+    EXPECT_EQ(test::read_file(file), content) << c.depth;
+    EXPECT_EQ(count_lines(std::string(" Error\t") + NOT_READABLE + file.string()), 1u) << c.depth;
+  }
+  // The deepest a record list can be: root, list, record, error list.
+  const fs::path file = dir / "deepest" / "docs.json";
+  test::write_file(file, "{\"a\": [" + std::string(62, '[') + std::string(62, ']') + "]}");
+  EXPECT_TRUE(write_copy_log(dir / "deepest", item(L"docs"), 1, report));
 }
 
 }  // namespace

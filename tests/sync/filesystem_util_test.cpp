@@ -4,12 +4,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/text.hpp"
@@ -100,7 +102,7 @@ TEST(FilesystemUtilTest, FileinfoGivesSizeAndTimeOrTellsWhyNot) {
   struct Case {
     const char* name;
     FileInfoResult expected;
-    std::uint64_t size;
+    std::uintmax_t size;
   };
   const Case cases[] = {
       {"plain", FileInfoResult::Ok, 5},
@@ -114,7 +116,7 @@ TEST(FilesystemUtilTest, FileinfoGivesSizeAndTimeOrTellsWhyNot) {
       {"missing/folder/file", FileInfoResult::FileNotExist, 0},
   };
   for (const auto& c : cases) {
-    std::uint64_t size = 77;
+    std::uintmax_t size = 77;
     util::FileTime file_time{};
     EXPECT_EQ(fileinfo(wide(dir / c.name), size, file_time), c.expected) << c.name;
     if (c.expected == FileInfoResult::Ok) {
@@ -125,7 +127,7 @@ TEST(FilesystemUtilTest, FileinfoGivesSizeAndTimeOrTellsWhyNot) {
       EXPECT_EQ(file_time, util::FileTime{}) << c.name << ": time changed on failure";
     }
   }
-  std::uint64_t size = 0;
+  std::uintmax_t size = 0;
   util::FileTime file_time{};
   ASSERT_EQ(fileinfo(wide(dir / "plain"), size, file_time), FileInfoResult::Ok);
   EXPECT_EQ(file_time, time);
@@ -180,6 +182,51 @@ TEST(FilesystemUtilTest, MountRootOfAPathIsTheMountPointOfItsDeepestExistingAnce
   EXPECT_EQ(is_mountpoint("/"), fs::path("/"));
   EXPECT_EQ(is_mountpoint(dir.path()), std::nullopt);
   EXPECT_EQ(is_mountpoint(dir / "missing"), std::nullopt);
+}
+
+TEST(FilesystemUtilTest, MountRootOfPathsThatAreMissingOrOddIsThatOfWhatExistsAboveThem) {
+  test::TempDir dir;
+  const auto root = get_mount_root(dir.path());
+  ASSERT_TRUE(root.has_value());
+  test::write_file(dir / "file", "x");
+  fs::create_symlink("nowhere", dir / "dangling");
+  fs::create_symlink(dir / "file", dir / "link");
+  const struct {
+    fs::path path;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {dir / "file", root},
+      {dir / "file" / "below a file", root},
+      {dir / "dangling", root},
+      {dir / "dangling" / "x", root},
+      {dir / "link", root},
+      {dir / "a" / ".." / ".." / "b", root},
+      {dir / "vanished" / "a" / "b" / "c", root},
+      {"/", "/"},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(get_mount_root(c.path), c.expected) << c.path;
+}
+
+// The folders of a path come and go while its mount root is asked for again and again.
+TEST(FilesystemUtilTest, MountRootOfAPathThatVanishesWhileItIsExaminedIsStillFound) {
+  test::TempDir dir;
+  const auto root = get_mount_root(dir.path());
+  ASSERT_TRUE(root.has_value());
+  const fs::path deep = dir / "a" / "b" / "c" / "d";
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    std::error_code ignored;
+    while (!done) {
+      fs::create_directories(deep, ignored);
+      fs::remove_all(dir / "a", ignored);
+    }
+  });
+  std::size_t wrong = 0;
+  for (int i = 0; i < 3000; ++i) wrong += get_mount_root(deep / "file") != root;
+  done = true;
+  churn.join();
+  EXPECT_EQ(wrong, 0u);
 }
 
 TEST(FilesystemUtilTest, TouchSetsTheTimeToNowOrLogsWhyNot) {

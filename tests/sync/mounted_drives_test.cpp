@@ -30,7 +30,7 @@ using FilesystemUtil::FileInfoResult;
 std::wstring wide(const fs::path& path) { return util::string_to_wstring(path.string()); }
 
 FileInfoResult fileinfo_of(const fs::path& path) {
-  std::uint64_t size = 0;
+  std::uintmax_t size = 0;
   util::FileTime time{};
   return FilesystemUtil::fileinfo(wide(path), size, time);
 }
@@ -189,6 +189,84 @@ TEST_F(MountedDrivesTest, VolumeInAMountPlaceCountsOnlyWhileMountedOnItsFolder) 
     EXPECT_EQ(fileinfo_of(file), FileInfoResult::DriveNotMounted);
   }
   for (const auto& layout : layouts) EXPECT_FALSE(fs::exists(layout.created)) << layout.created;
+}
+
+// A bind mount of a folder that lies on the same device as its new parent.
+class BindMount {
+ public:
+  BindMount(const fs::path& from, const fs::path& at) : at_(at) {
+    if (::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      error_ = "bind " + from.string() + " on " + at.string() + ": " + std::strerror(errno);
+    }
+  }
+  ~BindMount() {
+    if (error_.empty()) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  BindMount(const BindMount&) = delete;
+  BindMount& operator=(const BindMount&) = delete;
+
+  const std::string& error() const { return error_; }
+
+ private:
+  fs::path at_;
+  std::string error_;
+};
+
+TEST_F(MountedDrivesTest, MountRootIsTheMountPointTheSystemNamesAlsoWhereTheDeviceStaysTheSame) {
+  test::TempDir dir;
+  const auto outside_root = FilesystemUtil::get_mount_root(dir.path());
+  ASSERT_TRUE(outside_root.has_value());
+  for (const char* name : {"source/sub", "bound", "volume", "sub_of_volume", "stacked"}) {
+    fs::create_directories(dir / name);
+  }
+  test::write_file(dir / "source" / "sub" / "file.txt", "x");
+  // Same device as the folder it is mounted in: a walk up the folders cannot see these.
+  const BindMount bound(dir / "source", dir / "bound");
+  ASSERT_EQ(bound.error(), "");
+  TmpfsVolume volume(dir / "volume", tag_ + "-volume");
+  ASSERT_EQ(volume.error(), "");
+  fs::create_directories(dir / "volume" / "sub" / "deeper");
+  const BindMount sub_of_volume(dir / "volume" / "sub", dir / "sub_of_volume");
+  ASSERT_EQ(sub_of_volume.error(), "");
+  TmpfsVolume lower(dir / "stacked", tag_ + "-lower");
+  TmpfsVolume upper(dir / "stacked", tag_ + "-upper");
+  ASSERT_EQ(upper.error(), "");
+
+  const struct {
+    fs::path path;
+    fs::path expected;
+  } cases[] = {
+      {dir / "bound" / "sub" / "file.txt", dir / "bound"},
+      {dir / "bound" / "sub" / "missing" / "x", dir / "bound"},
+      {dir / "bound", dir / "bound"},
+      {dir / "source" / "sub" / "file.txt", *outside_root},
+      {dir / "volume" / "sub" / "x", dir / "volume"},
+      {dir / "sub_of_volume" / "deeper" / "x", dir / "sub_of_volume"},
+      {dir / "stacked" / "x", dir / "stacked"},
+  };
+  auto& drives = MountedDrives::instance();
+  let_cache_expire();
+  for (const auto& c : cases) {
+    EXPECT_EQ(FilesystemUtil::get_mount_root(c.path), c.expected.string()) << c.path;
+    EXPECT_TRUE(drives.drive_mounted(c.path, L"")) << c.path;
+  }
+  EXPECT_EQ(FilesystemUtil::is_mountpoint(dir / "bound"), dir / "bound");
+  EXPECT_EQ(FilesystemUtil::is_mountpoint(dir / "source"), std::nullopt);
+}
+
+TEST_F(MountedDrivesTest, FolderBoundIntoAMountPlaceCountsAsMounted) {
+  test::TempDir dir;
+  const fs::path place = fs::path("/mnt") / tag_;
+  const CreatedFolders folders(place);
+  test::write_file(dir / "file.txt", "x");
+  {
+    const BindMount bound(dir.path(), place);
+    ASSERT_EQ(bound.error(), "");
+    let_cache_expire();
+    EXPECT_TRUE(MountedDrives::instance().drive_mounted(place / "file.txt", L""));
+    EXPECT_EQ(fileinfo_of(place / "missing.txt"), FileInfoResult::FileNotExist);
+  }
+  EXPECT_EQ(fileinfo_of(place / "missing.txt"), FileInfoResult::DriveNotMounted);
 }
 
 TEST_F(MountedDrivesTest, MountTableIsReadAgainOnlyAfterTenSeconds) {

@@ -19,6 +19,7 @@
 
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
+#include "sync/synchronize.hpp"
 #include "tests/support/catalogues.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -394,8 +395,46 @@ TEST_F(RecycleBinTest, OriginalThatCannotBeRemovedStaysBesideItsCopy) {
     findings.expect_eq(
         outcome_of([&] { return bin.add_item(read_only / "f.txt", "f.txt"); }),
         {false, {error_line("recycle_bin_source_not_deletable", read_only / "f.txt")}}, "add_item");
+    fs::remove(bin_dir / "f.txt");
+    findings.check(bin.move_in(read_only / "f.txt", "f.txt", [] { return false; }) ==
+                       BinMove::CopiedOriginalKept,
+                   "told apart from a failure");
     findings.check(test::read_file(read_only / "f.txt") == "content", "original kept");
     findings.check(test::read_file(bin_dir / "f.txt") == "content", "copy kept");
+    return findings.text();
+  });
+}
+
+TEST_F(RecycleBinTest, AStopDuringACopyFromAnotherVolumeLeavesTheOriginalAndNoPartialCopy) {
+  expect_clean_run_with_private_mounts([&] {
+    const fs::path other = dir / "other";
+    if (auto error = mount_tmpfs(other, "size=80m"); !error.empty()) return error;
+    std::string big(32 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>(i / 4096);
+    test::write_file(other / "big.bin", big);
+    test::write_file(other / "tree" / "a.txt", "first");
+    test::write_file(other / "tree" / "z.bin", big);
+
+    Findings findings;
+    for (const char* name : {"big.bin", "tree"}) {
+      int asked = 0;
+      // Asked before every block; the stop comes while the big file is half copied.
+      const auto stop_after_some_blocks = [&] { return ++asked > 20; };
+      const BinMove result = bin.move_in(other / name, name, stop_after_some_blocks);
+      findings.check(result == BinMove::Cancelled, std::string(name) + " move stopped");
+      findings.check(asked == 21, std::string(name) +
+                                      " not asked again after the stop: " + std::to_string(asked));
+      findings.check(!fs::exists(bin_dir / name), std::string(name) + " left nothing in the bin");
+    }
+    findings.check(test::read_file(other / "big.bin") == big, "file whole");
+    findings.check(test::read_file(other / "tree" / "a.txt") == "first", "folder whole");
+    findings.check(test::read_file(other / "tree" / "z.bin") == big, "file in the folder whole");
+
+    // The controller's stop is what add_item listens to.
+    Synchronize::stop();
+    findings.check(!bin.add_item(other / "big.bin", "big.bin"), "add_item stopped");
+    findings.check(!fs::exists(bin_dir / "big.bin"), "stopped add_item left nothing");
+    findings.check(test::read_file(other / "big.bin") == big, "stopped add_item kept the file");
     return findings.text();
   });
 }
