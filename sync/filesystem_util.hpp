@@ -43,7 +43,7 @@ struct FstabEntry {
 // be read, and anything without a file size (a folder), give ReadError.
 // `size` has the type std::filesystem::file_size answers in, so that callers on every platform
 // can pass the same variable to both.
-FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time);
+[[nodiscard]] FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time);
 
 // The translated message for a result other than Ok ("unknown_error" for values outside the
 // enumeration); empty for Ok.
@@ -71,7 +71,7 @@ std::optional<std::filesystem::path> is_mountpoint(const std::filesystem::path& 
 
 // Sets the last-write time of the file at `path` to now. On failure logs an Error line
 // "Error in function touch: " + the error text and returns false. Does not create files.
-bool touch(const std::filesystem::path& path);
+[[nodiscard]] bool touch(const std::filesystem::path& path);
 
 // The entries of a file in fstab format, in file order: six fields separated by blanks or
 // tabs (device, mount point, type, options, dump number, pass number), octal escapes such as

@@ -38,18 +38,18 @@ class RecycleBin {
   // the bin), creating the bin's folders as needed. A move to another volume copies (keeping
   // the modification times) and then removes the original; the copy asks `stop_requested`
   // before every block and, told to stop, removes what it copied and leaves the original.
-  BinMove move_in(const std::filesystem::path& path, const std::filesystem::path& item_path,
+  [[nodiscard]] BinMove move_in(const std::filesystem::path& path, const std::filesystem::path& item_path,
                   const StopRequested& stop_requested);
   // move_in stopped by the sync controller's stop (Synchronize::stopping); true only for Moved.
-  bool add_item(const std::filesystem::path& path, const std::filesystem::path& item_path);
+  [[nodiscard]] bool add_item(const std::filesystem::path& path, const std::filesystem::path& item_path);
   // The item keeps its own (relative) path.
-  bool add_item(const std::filesystem::path& path);
+  [[nodiscard]] bool add_item(const std::filesystem::path& path);
 
   // Moves an item back to its item path, relative to the working folder. Never replaces
   // anything that exists there. A copy across volumes stops as move_in's does.
-  BinMove move_out(const std::filesystem::path& item_path, const StopRequested& stop_requested);
+  [[nodiscard]] BinMove move_out(const std::filesystem::path& item_path, const StopRequested& stop_requested);
   // move_out never stopped; true only for Moved.
-  bool restore_item(const std::filesystem::path& item_path);
+  [[nodiscard]] bool restore_item(const std::filesystem::path& item_path);
 
   // The item paths of everything in the bin that is not a folder, in no particular order.
   // Empty while the bin folder does not exist; what could be read when part of it cannot.

@@ -294,7 +294,8 @@ void Synchronize::report_sync_item(const PassItem& entry) {
   const std::wstring proof_dir = config.settings.BackupProofPath;
   const bool something_happened = after != before || report.volume() != 0 || !report.errors().empty();
   if (item.flags.backupProof && !proof_dir.empty() && something_happened) {
-    write_copy_log(util::to_path(proof_dir), item, after - before, report);
+    // A record that cannot be written is logged there; the run itself stands.
+    (void)write_copy_log(util::to_path(proof_dir), item, after - before, report);
   }
 }
 
