@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
+#include <vector>
 
 #include "foundation/durable_file.hpp"
 #include "foundation/text.hpp"
@@ -66,7 +66,7 @@ bool LogCut::open_files() {
 
 void LogCut::cut() {
   cutoff_ = created_ - std::chrono::seconds(std::int64_t{logging_.get_retention_days()} * 86400);
-  std::array<char, PIECE_SIZE> buffer{};
+  std::vector<char> buffer(PIECE_SIZE);  // on the heap: secondary threads may have small stacks
   while (!failure_) {
     const ssize_t count = ::read(input_.get(), buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) continue;
