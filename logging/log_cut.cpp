@@ -119,7 +119,7 @@ void LogCut::emit(std::string_view bytes) {
   if (pending_.size() >= PIECE_SIZE) flush_output();
 }
 
-bool LogCut::flush_output() {
+void LogCut::flush_output() {
   std::string_view rest(pending_);
   while (!rest.empty()) {
     const ssize_t written = ::write(output_.get(), rest.data(), rest.size());
@@ -131,7 +131,6 @@ bool LogCut::flush_output() {
     rest.remove_prefix(static_cast<std::size_t>(written));
   }
   pending_.clear();
-  return !failure_;
 }
 
 void LogCut::close_files() {

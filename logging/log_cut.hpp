@@ -45,7 +45,7 @@ class LogCut {
   void take_piece(std::string_view piece);
   void start_line();
   void emit(std::string_view bytes);
-  bool flush_output();
+  void flush_output();
   void finish_last_line();
   void report_failure() const;
 

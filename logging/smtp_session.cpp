@@ -112,9 +112,9 @@ bool SmtpSession::connect() {
   return true;
 }
 
-// Connects without blocking, waiting for each attempt only until `deadline` (a server that
-// drops packets would otherwise hold the caller for the system's connect time-out), and then
-// puts the socket back into the blocking mode the dialogue uses.
+// Connects without blocking and gives up at `deadline`, whichever of the server's addresses
+// is being tried (a server that drops packets would otherwise hold the caller for the
+// system's connect time-out); then puts the socket back into the blocking mode the dialogue uses.
 bool SmtpSession::connect_within(Clock::time_point deadline) {
   BIO_set_nbio(bio_.get(), 1);
   while (BIO_do_connect(bio_.get()) < 1) {
