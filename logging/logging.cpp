@@ -1,8 +1,10 @@
 #include "logging/logging.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
+#include "logging/regular_file.hpp"
 #include "logging/send_mail.hpp"
 
 namespace TWL_Core {
@@ -51,9 +54,21 @@ std::string joined(std::initializer_list<std::wstring_view> parts) {
 
 std::string path_utf8(const std::wstring& path) { return util::wstring_to_string(path); }
 
-}  // namespace
+// Appends the line in as few writes as the file takes (one, as a rule, so lines of several
+// processes stay whole). True if at least one byte was written.
+bool write_line(int fd, std::string_view line) {
+  bool wrote = false;
+  while (!line.empty()) {
+    const ssize_t written = ::write(fd, line.data(), line.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    wrote = true;
+    line.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return wrote;
+}
 
-void Logging::FileCloser::operator()(std::FILE* file) const { std::fclose(file); }
+}  // namespace
 
 Logging& Logging::instance() {
   static Logging logging;
@@ -254,9 +269,8 @@ void Logging::write_to_file(LogLevel level, std::string line) {
   if (level < log_level_.load()) return;
   if (level >= LogLevel::Warning && !report_again(line)) return;
   follow_replaced_file();
-  if (!file_) return;
-  if (std::fwrite(line.data(), 1, line.size(), file_.get()) == 0) return;
-  if (std::fflush(file_.get()) == 0) ::fsync(::fileno(file_.get()));
+  if (!file_.is_open()) return;
+  if (write_line(file_.get(), line)) (void)::fsync(file_.get());
 }
 
 bool Logging::report_again(std::string& line) {
@@ -317,7 +331,7 @@ bool Logging::notify_again(const std::string& text) {
 
 bool Logging::file_replaced() const {
   struct stat open_file_status {};
-  if (::fstat(::fileno(file_.get()), &open_file_status) != 0) return false;
+  if (::fstat(file_.get(), &open_file_status) != 0) return false;
   struct stat path_status {};
   if (::stat(path_utf8(log_file_path_).c_str(), &path_status) != 0) return true;
   return path_status.st_dev != open_file_status.st_dev ||
@@ -325,15 +339,16 @@ bool Logging::file_replaced() const {
 }
 
 void Logging::follow_replaced_file() {
-  if (!file_ || !file_replaced()) return;
+  if (!file_.is_open() || !file_replaced()) return;
   close_file_locked();
   open_file_locked();
 }
 
 void Logging::open_file_locked() {
-  if (file_) return;
+  if (file_.is_open()) return;
   create_dir(log_file_path_);
-  file_.reset(std::fopen(path_utf8(log_file_path_).c_str(), "a"));
+  std::error_code ignored;
+  file_ = open_regular_file(path_utf8(log_file_path_), O_WRONLY | O_APPEND | O_CREAT, ignored);
 }
 
 void Logging::close_file_locked() { file_.reset(); }

@@ -3,13 +3,13 @@
 // to a log file shared with other processes, follows the file when it is replaced on disk,
 // writes a repeated warning or error at most once per 30 minutes, can collect messages for a
 // controlling interface, and mails fatal errors. Every public member is thread-safe. No
-// member throws for file problems: a line that cannot be written is lost.
+// member throws for file problems: a line that cannot be written is lost. Only a regular file
+// is written to; a log path naming a FIFO or a device loses its lines, and never blocks.
 
 #include <atomic>
 #include <chrono>
 #include <concepts>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/file_descriptor.hpp"
 #include "foundation/log_level.hpp"
 #include "foundation/log_sink.hpp"
 #include "logging/log_email.hpp"
@@ -118,10 +119,6 @@ class Logging : public LogSink {
   void open_file_locked();
   void close_file_locked();
 
-  struct FileCloser {
-    void operator()(std::FILE* file) const;
-  };
-
   mutable std::mutex mutex_;
   std::atomic<LogLevel> log_level_{LogLevel::Info};      // written under mutex_
   char origin_tag_ = 'G';                                 // guarded by mutex_
@@ -130,7 +127,7 @@ class Logging : public LogSink {
   std::uint16_t retention_days_ = 7;                      // guarded by mutex_
   std::string last_notified_text_;                        // guarded by mutex_
   MonotonicTime last_notification_time_{};                // guarded by mutex_
-  std::unique_ptr<std::FILE, FileCloser> file_;           // guarded by mutex_
+  FileDescriptor file_;                                   // guarded by mutex_
   std::map<std::string, Repetition> repetitions_;         // guarded by mutex_
   std::atomic<bool> collecting_{false};                   // written under mutex_
   std::vector<LogMessage> collected_;                     // guarded by mutex_

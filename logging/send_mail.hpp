@@ -13,7 +13,7 @@ namespace TWL_Core {
 
 // Bounds on one mail dialogue, so a slow or hostile server cannot hold the caller for long.
 struct SmtpLimits {
-  std::chrono::milliseconds socket_timeout{15000};  // each read and each write
+  std::chrono::milliseconds socket_timeout{15000};  // the connect, each read and each write
   std::chrono::milliseconds deadline{60000};        // the whole dialogue after connecting
   std::size_t max_reply_lines = 100;                // lines of one multi-line reply
 };

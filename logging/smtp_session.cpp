@@ -1,5 +1,6 @@
 #include "logging/smtp_session.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -46,6 +48,21 @@ std::string local_host_name() {
   if (gethostname(name.data(), name.size()) != 0) return "localhost";
   name.back() = '\0';
   return name[0] == '\0' ? std::string("localhost") : std::string(name.data());
+}
+
+// Waits until the connecting socket is writable (connected or failed) or `deadline` passes.
+bool wait_until_writable(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto remaining =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (remaining.count() <= 0) return false;
+    constexpr std::chrono::milliseconds LONGEST_WAIT{60000};
+    pollfd entry{fd, POLLOUT, 0};
+    const int ready =
+        ::poll(&entry, 1, static_cast<int>(std::min(remaining, LONGEST_WAIT).count()));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
 }
 
 }  // namespace
@@ -88,11 +105,25 @@ bool SmtpSession::connect() {
   const std::string endpoint = host_ + ":" + std::to_string(account_.port);
   bio_.reset(BIO_new_connect(endpoint.c_str()));
   if (!bio_) return fail(translate_utf8("smtp_connection_not_openable", {endpoint}));
-  if (BIO_do_connect(bio_.get()) < 1) {
+  if (!connect_within(Clock::now() + limits_.socket_timeout)) {
     return fail(translate_utf8("smtp_no_connection_to") + endpoint);
   }
   deadline_ = Clock::now() + limits_.deadline;
   return true;
+}
+
+// Connects without blocking and gives up at `deadline`, whichever of the server's addresses
+// is being tried (a server that drops packets would otherwise hold the caller for the
+// system's connect time-out); then puts the socket back into the blocking mode the dialogue uses.
+bool SmtpSession::connect_within(Clock::time_point deadline) {
+  BIO_set_nbio(bio_.get(), 1);
+  while (BIO_do_connect(bio_.get()) < 1) {
+    if (!BIO_should_retry(bio_.get())) return false;
+    const int fd = static_cast<int>(BIO_get_fd(bio_.get(), nullptr));
+    if (fd < 0 || !wait_until_writable(fd, deadline)) return false;
+  }
+  const int fd = static_cast<int>(BIO_get_fd(bio_.get(), nullptr));
+  return fd >= 0 && BIO_socket_nbio(fd, 0) == 1;
 }
 
 // Each read and write may take the socket time-out, but never beyond the dialogue's deadline.

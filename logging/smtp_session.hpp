@@ -48,6 +48,7 @@ class SmtpSession {
   using Clock = std::chrono::steady_clock;
 
   bool fail(std::string text);
+  bool connect_within(Clock::time_point deadline);
   bool push_tls_layer();
   int read_piece(char* buffer, int size);
   bool read_line(std::string& line);

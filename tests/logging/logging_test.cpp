@@ -1,6 +1,9 @@
 #include "logging/logging.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
 #include "tests/support/catalogues.hpp"
 #include "tests/support/fake_clock.hpp"
@@ -184,6 +188,39 @@ TEST_F(LoggingTest, UnopenableLogFileLosesLinesWithoutHarm) {
   logging.open_file();
   log_at(LogLevel::Error, "lost again");
   EXPECT_TRUE(std::filesystem::is_directory(dir / "blocked"));
+}
+
+TEST_F(LoggingTest, LogPathNamingAFifoIsNeverWrittenAndNeverBlocks) {
+  // Without a reader an open for writing would wait for one; with a reader the lines would
+  // vanish into it. Either way the logger keeps no file and goes on.
+  struct Case {
+    const char* name;
+    bool reader;
+  };
+  for (const Case c : {Case{"FIFO without a reader", false}, Case{"FIFO with a reader", true}}) {
+    test::TempDir dir;
+    const std::filesystem::path fifo = dir / "fifo.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FileDescriptor reader(c.reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1);
+    std::promise<void> returned;
+    std::thread user([&] {
+      logging.set_log_file_path_name(util::from_path(fifo));
+      log_at(LogLevel::Error, "into the FIFO?");
+      returned.set_value();
+    });
+    const bool in_time = returned.get_future().wait_for(5s) == std::future_status::ready;
+    // A blocked open is released by a reader, so the test can end either way.
+    if (!in_time) reader.reset(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    user.join();
+    EXPECT_TRUE(in_time) << c.name << ": the logger waited for a reader";
+    if (c.reader) {
+      char byte = 0;
+      EXPECT_LE(::read(reader.get(), &byte, 1), 0) << c.name << ": a line reached the FIFO";
+    }
+    logging.set_log_file_path_name(util::from_path(capture.file()));
+  }
+  log_at(LogLevel::Error, "back in a regular file");
+  EXPECT_EQ(capture.texts(), std::vector<std::string>{"back in a regular file"});
 }
 
 TEST_F(LoggingTest, EraseFileStartsAnEmptyLog) {

@@ -4,13 +4,19 @@
 
 #include "logging/send_mail.hpp"
 
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <regex>
 
+#include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
 #include "tests/support/scripted_smtp_server.hpp"
 #include "tests/support/smtp_test_server.hpp"
@@ -188,6 +194,55 @@ TEST_F(SendMailTest, IncompleteSettingsFailWithoutConnecting) {
 TEST_F(SendMailTest, NoServerListening) {
   EXPECT_EQ(send_mail(account_for(1), L"a@example.org", L"s", "b"),
             "smtp_no_connection_tolocalhost:1");
+}
+
+// A listener on loopback that never accepts, with its accept queue full: the kernel drops
+// further connection requests, so a connect to it neither succeeds nor fails on its own.
+class UnansweredPort {
+ public:
+  UnansweredPort() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_.get(), 0) != 0 ||
+        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    // Connections fill the queue until one stays pending; that one proves the queue is full.
+    for (int attempt = 0; attempt < 8 && !full_; ++attempt) {
+      FileDescriptor client(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      if (::connect(client.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 &&
+          errno != EINPROGRESS) {
+        return;
+      }
+      pollfd entry{client.get(), POLLOUT, 0};
+      full_ = ::poll(&entry, 1, 300) == 0;
+      clients_.push_back(std::move(client));
+    }
+  }
+
+  std::uint16_t port() const { return port_; }
+  bool full() const { return full_; }
+
+ private:
+  FileDescriptor listener_;
+  std::vector<FileDescriptor> clients_;
+  std::uint16_t port_ = 0;
+  bool full_ = false;
+};
+
+TEST_F(SendMailTest, ConnectToAServerThatNeverAnswersEndsAtTheSocketTimeOut) {
+  UnansweredPort server;
+  ASSERT_TRUE(server.full()) << "the accept queue did not fill up";
+  SmtpAccount account = account_for(server.port());
+  account.server = L"127.0.0.1";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send_mail(account, L"a@example.org", L"s", "b", {200ms, 60s, 100}),
+            "smtp_no_connection_to127.0.0.1:" + std::to_string(server.port()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the connect waited for the system";
 }
 
 // Replies a real server would not give, and how the client ends the dialogue for each.
