@@ -182,14 +182,21 @@ TEST(DailyLogCutTest, CutsAtTheFirstCallAndThenEveryTwentyFourHours) {
   test::LogCapture capture;
   Logging::instance().set_retention_days(0);
   DailyLogCut daily;
-  const auto start = std::chrono::system_clock::now() - 30h;
-  int cuts = 0;
-  for (auto now = start; now < start + 25h; now += 1s) {
+  const auto start = std::chrono::system_clock::now() - 50h;
+  const auto cut_at = [&](std::chrono::system_clock::duration offset) {
     test::write_file(capture.file(), "2000-01-01 00:00:00.000 D Info\tancient\n");
-    daily(now);
-    if (test::read_file(capture.file()).empty()) ++cuts;
-  }
-  EXPECT_EQ(cuts, 2);
+    daily(start + offset);
+    return test::read_file(capture.file()).empty();
+  };
+  struct Case {
+    std::chrono::seconds offset;
+    bool cut;
+  };
+  const Case cases[] = {
+      {0s, true},   {1s, false},        {12h, false},       {24h - 1s, false},
+      {24h, true},  {24h + 1s, false},  {48h - 1s, false},  {48h, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cut_at(c.offset), c.cut) << c.offset.count() << " s";
 }
 
 TEST(LogCutTimeTest, ReadsOnlyLineHeads) {
