@@ -13,7 +13,7 @@
 #include "foundation/durable_file.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
-#include "logging/regular_file.hpp"
+#include "foundation/regular_file.hpp"
 
 namespace TWL_Core {
 namespace {

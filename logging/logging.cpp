@@ -12,7 +12,7 @@
 
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
-#include "logging/regular_file.hpp"
+#include "foundation/regular_file.hpp"
 #include "logging/send_mail.hpp"
 
 namespace TWL_Core {

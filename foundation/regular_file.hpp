@@ -1,5 +1,5 @@
 #pragma once
-// Opening a log for reading or writing without ever waiting on what the path names: a FIFO
+// Opening a file the daemon reads or writes without ever waiting on what the path names: a FIFO
 // without a peer or a device would otherwise block the caller in open() or feed it without
 // end. Only a regular file (a link to one counts) is handed back, in blocking mode.
 // Free of shared state, callable from any thread; nothing throws.

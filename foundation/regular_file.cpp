@@ -1,4 +1,4 @@
-#include "logging/regular_file.hpp"
+#include "foundation/regular_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
