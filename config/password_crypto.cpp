@@ -122,8 +122,8 @@ std::optional<std::filesystem::path> write_key_aside(const std::filesystem::path
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::filesystem::path temporary = key_path;
     temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    FileDescriptor file(::open(temporary.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.is_open() && errno == EEXIST) continue;
     if (!file.is_open()) return std::nullopt;
     const bool written = ::fchmod(file.get(), 0600) == 0 &&

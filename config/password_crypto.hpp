@@ -29,7 +29,8 @@ std::string encrypt(const std::string& plain, const std::filesystem::path& key_p
 // in the encrypted form. Nothing, logged, when the text is damaged ("crypto_password_corrupted"),
 // when the key file cannot be read, when no key can be made ("crypto_key_generation_failed"),
 // when decryption cannot be set up ("crypto_decryption_unavailable") or when the key or the
-// text is wrong ("crypto_decryption_failed"). A missing key file is created first, so the decryption fails.
+// text is wrong ("crypto_decryption_failed"). A missing key file is created first, so the
+// decryption fails.
 std::optional<std::string> decrypt(const std::string& text, const std::filesystem::path& key_path);
 
 }  // namespace TWL_Core::passwordcrypto

@@ -386,8 +386,8 @@ TEST_F(ConfigReadTest, UnreadableKeyFileIsKeptAndNothingIsWrittenUntilItIsReadab
   write_tree(tree);
   const std::string damaged_key = good_key.substr(0, 10);
   test::write_file(key, damaged_key);
-  const std::string not_readable = "FatalError\t" + translation::translate_utf8("crypto_key_not_readable") +
-                                   " " + key.string();
+  const std::string not_readable =
+      "FatalError\t" + translation::translate_utf8("crypto_key_not_readable") + " " + key.string();
 
   for (int reload = 0; reload < 2; ++reload) {
     ASSERT_TRUE(read_unchanged());

@@ -279,8 +279,8 @@ TEST_F(PasswordCryptoTest, UnreadableKeyFileIsKeptReportedOnceAndTriedAgain) {
     EXPECT_EQ(passwordcrypto::decrypt(passwordcrypto::encrypt("x", foreign_key), path),
               std::nullopt);
     EXPECT_EQ(passwordcrypto::encrypt("secret", path), "");
-    EXPECT_EQ(new_log_texts(), (std::vector<std::string>{message("crypto_key_not_readable") +
-                                                         " " + path.string()}));
+    EXPECT_EQ(new_log_texts(),
+              (std::vector<std::string>{message("crypto_key_not_readable") + " " + path.string()}));
     EXPECT_EQ(capture.count_lines("FatalError\t" + message("crypto_key_not_readable") + " " +
                                   path.string()),
               1u);
