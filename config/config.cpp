@@ -1,18 +1,26 @@
 #include "config/config.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 #include <boost/property_tree/json_parser.hpp>
 
+#include "config/json_nesting.hpp"
 #include "config/password_crypto.hpp"
+#include "foundation/file_descriptor.hpp"
 #include "foundation/file_ops.hpp"
+#include "foundation/local_paths.hpp"
+#include "foundation/regular_file.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
-#include "foundation/local_paths.hpp"
 #include "remote/ssh_endpoint.hpp"
 
 namespace TWL_Core {
@@ -38,6 +46,32 @@ fs::file_time_type last_write_time_or_min(const std::wstring& path) {
   std::error_code error;
   const auto time = fs::last_write_time(util::to_path(path), error);
   return error ? fs::file_time_type::min() : time;
+}
+
+// The whole content of a regular file. Opened without waiting, since a named pipe would block
+// open() for good; throws a standard error when the file cannot be opened or read, or is no
+// regular file (a folder, a pipe, a device).
+std::string read_regular_file(const fs::path& path) {
+  std::error_code error;
+  const FileDescriptor file = open_regular_file(path, O_RDONLY, error);
+  if (error == std::errc::is_a_directory || error == std::errc::no_such_device) {
+    throw std::runtime_error(translate_utf8("not_a_regular_file"));
+  }
+  if (error) throw std::system_error(error, "cannot open " + path.string());
+  std::string bytes;
+  std::size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) bytes.resize(used + (1 << 16));
+    const ssize_t count = ::read(file.get(), bytes.data() + used, bytes.size() - used);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
+    }
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
+  }
+  bytes.resize(used);
+  return bytes;
 }
 
 std::wstring required_text(const Tree& node, const wchar_t* key) {
@@ -249,12 +283,12 @@ Tree Config::parse_json_file(const std::wstring& path) {
     return {};
   }
   try {
-    // A folder or a named pipe is no configuration; a pipe would block the daemon for good.
-    std::error_code error;
-    if (!fs::is_regular_file(util::to_path(path), error)) {
-      throw std::runtime_error(translate_utf8("not_a_regular_file"));
+    const std::wstring content = string_to_wstring(read_regular_file(util::to_path(path)));
+    // The reader recurses once per level; deep nesting would overflow the thread's stack.
+    if (!json::nesting_within(content)) {
+      throw std::runtime_error(translate_utf8("config_nested_too_deeply"));
     }
-    std::wistringstream text(util::read_utf8_file(util::to_path(path)));
+    std::wistringstream text(content);
     Tree tree;
     boost::property_tree::json_parser::read_json(text, tree);
     return tree;

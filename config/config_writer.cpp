@@ -1,10 +1,12 @@
 // Config::write: the configuration back into its JSON file.
 
 #include <stdexcept>
+#include <system_error>
 
 #include "config/config.hpp"
 #include "config/json_writer.hpp"
 #include "config/password_crypto.hpp"
+#include "foundation/durable_file.hpp"
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
@@ -91,7 +93,8 @@ Tree sync_item_node(const SyncItem& item) {
 }  // namespace
 
 bool Config::write(const std::wstring& path) {
-  const std::wstring temporary = path + L".tmp";
+  const fs::path target = util::to_path(path);
+  const fs::path temporary = util::temporary_path_for(target);
   try {
     Tree tree;
     write_settings(tree);
@@ -99,18 +102,27 @@ bool Config::write(const std::wstring& path) {
     write_ssh_accounts(tree);
     write_sync_items(tree);
     std::error_code ignored;
-    fs::create_directories(util::to_path(path).parent_path(), ignored);
-    util::write_utf8_file(util::to_path(temporary), json::to_text(tree));
+    fs::create_directories(target.parent_path(), ignored);
+    const std::wstring text = json::to_text(tree);
+    const std::string bytes = wstring_to_string(text);
+    if (bytes.empty() && !text.empty()) {
+      throw std::runtime_error("text not convertible to UTF-8: " + target.string());
+    }
+    // Flushed to the device before it replaces the old file: a power loss leaves the old or
+    // the new configuration, never an empty one.
+    if (const auto error = util::replace_file_durably(target, bytes)) {
+      throw std::system_error(error, target.string());
+    }
   } catch (const std::exception& e) {
     log_at(LogLevel::FatalError, translation::translate_utf8("config_write_error"),
            std::string_view(e.what()));
-    (void)util::remove_file(temporary, LogLevel::None);
+    (void)util::remove_file(util::from_path(temporary), LogLevel::None);
     return false;
   }
-  if (!util::rename_file(temporary, path)) return false;
+  log_at(LogLevel::Info, L"rename_file", util::from_path(temporary), path);
   if (path == pathname_) {
     std::error_code error;
-    const auto written = fs::last_write_time(util::to_path(path), error);
+    const auto written = fs::last_write_time(target, error);
     if (!error) disk_time_ = written;
   }
   modified_ = false;

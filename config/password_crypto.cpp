@@ -8,15 +8,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <vector>
 
+#include "foundation/durable_file.hpp"
+#include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
@@ -42,6 +45,8 @@ struct CachedKey {
 struct KeyCache {
   std::mutex key_cache_mutex;
   std::map<std::filesystem::path, CachedKey> keys;  // guarded by key_cache_mutex
+  // Key files already reported as unreadable, so that the report is made once per process.
+  std::set<std::filesystem::path> reported_unreadable;  // guarded by key_cache_mutex
 };
 
 KeyCache& key_cache() {
@@ -56,11 +61,46 @@ using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
 void log_error(std::string_view key) { log_at(LogLevel::Error, translation::translate(key)); }
 
-std::optional<Key> read_key(const std::filesystem::path& key_path) {
-  std::ifstream file(key_path, std::ios::binary);
+// What lies at the key file's path.
+struct KeyFile {
+  enum class State { Key, Absent, Empty, Unreadable } state = State::Absent;
   Key key{};
-  if (!file.read(reinterpret_cast<char*>(key.data()), key.size())) return std::nullopt;
-  return key;
+  struct stat identity {};  // of an empty file, to replace exactly that file
+};
+
+// Reads at most `size` bytes; the count read, or nothing on a read error.
+std::optional<std::size_t> read_up_to(int fd, unsigned char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t count = ::read(fd, data + done, size - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return std::nullopt;
+    if (count == 0) break;
+    done += static_cast<std::size_t>(count);
+  }
+  return done;
+}
+
+// Opens without waiting (a named pipe would block open() for good) and accepts only a regular
+// file holding at least a key's bytes; an empty regular file is told apart, since it holds no
+// key that anything was encrypted with.
+KeyFile read_key_file(const std::filesystem::path& key_path) {
+  KeyFile found;
+  const FileDescriptor file(::open(key_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.is_open()) {
+    const bool absent = errno == ENOENT || errno == ENOTDIR;
+    found.state = absent ? KeyFile::State::Absent : KeyFile::State::Unreadable;
+    return found;
+  }
+  found.state = KeyFile::State::Unreadable;
+  if (::fstat(file.get(), &found.identity) != 0 || !S_ISREG(found.identity.st_mode)) return found;
+  const auto count = read_up_to(file.get(), found.key.data(), found.key.size());
+  if (count == KEY_SIZE) {
+    found.state = KeyFile::State::Key;
+  } else if (count == 0u && found.identity.st_size == 0) {
+    found.state = KeyFile::State::Empty;
+  }
+  return found;
 }
 
 bool write_all(int fd, const unsigned char* data, std::size_t size) {
@@ -74,46 +114,123 @@ bool write_all(int fd, const unsigned char* data, std::size_t size) {
   return true;
 }
 
-bool store_key(const std::filesystem::path& key_path, const Key& key) {
-  std::error_code ignored;
-  std::filesystem::create_directories(key_path.parent_path(), ignored);
-  const int fd = ::open(key_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = ::fchmod(fd, 0600) == 0 && write_all(fd, key.data(), key.size());
-  return ::close(fd) == 0 && written;
+// A new private file beside the key file holding the whole key, flushed to the device; its
+// path, or nothing when it cannot be made.
+std::optional<std::filesystem::path> write_key_aside(const std::filesystem::path& key_path,
+                                                     const Key& key) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path temporary = key_path;
+    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    FileDescriptor file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.is_open() && errno == EEXIST) continue;
+    if (!file.is_open()) return std::nullopt;
+    const bool written = ::fchmod(file.get(), 0600) == 0 &&
+                         write_all(file.get(), key.data(), key.size()) &&
+                         util::flush_file(file.get());
+    file.reset();
+    if (written) return temporary;
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
-// A fresh random key, saved in the key file if possible; nothing when no key can be made.
-std::optional<CachedKey> create_key(const std::filesystem::path& key_path) {
+// The empty regular file seen before is still the one at the path.
+bool still_the_empty_file(const std::filesystem::path& key_path, const struct stat& seen) {
+  struct stat now {};
+  return ::lstat(key_path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_size == 0 &&
+         now.st_dev == seen.st_dev && now.st_ino == seen.st_ino;
+}
+
+enum class Stored { Yes, NameTaken, No };
+
+// Puts the key in place in one step, so that the key file is never seen short: as a new name
+// that must not exist yet (link(2) neither follows nor replaces anything there), or over the
+// empty file `found` holds.
+Stored store_key(const std::filesystem::path& key_path, const Key& key, const KeyFile& found) {
+  std::error_code ignored;
+  std::filesystem::create_directories(key_path.parent_path(), ignored);
+  const auto temporary = write_key_aside(key_path, key);
+  if (!temporary) return Stored::No;
+  Stored stored = Stored::Yes;
+  if (found.state == KeyFile::State::Empty) {
+    if (!still_the_empty_file(key_path, found.identity)) {
+      stored = Stored::NameTaken;
+    } else if (::rename(temporary->c_str(), key_path.c_str()) != 0) {
+      stored = Stored::No;
+    }
+  } else if (::link(temporary->c_str(), key_path.c_str()) != 0) {
+    stored = errno == EEXIST ? Stored::NameTaken : Stored::No;
+  }
+  std::filesystem::remove(*temporary, ignored);
+  if (stored == Stored::Yes) (void)util::flush_folder(key_path.parent_path());
+  return stored;
+}
+
+struct LoadedKey {
+  std::optional<CachedKey> key;
+  bool unreadable = false;  // a key file exists but gives no key
+};
+
+// A fresh random key, saved in the key file if possible.
+LoadedKey create_key(const std::filesystem::path& key_path, const KeyFile& found) {
   CachedKey created;
   if (RAND_bytes(created.key.data(), static_cast<int>(created.key.size())) != 1) {
     log_error("crypto_key_generation_failed");
-    return std::nullopt;
+    return {};
   }
-  created.stored = store_key(key_path, created.key);
-  if (!created.stored) {
-    log_at(LogLevel::Error, translation::translate("crypto_key_not_storable"),
-           util::string_to_wstring(key_path.string()));
+  switch (store_key(key_path, created.key, found)) {
+    case Stored::Yes:
+      created.stored = true;
+      return {created};
+    case Stored::NameTaken:
+      return {std::nullopt, true};
+    case Stored::No:
+      break;
   }
-  return created;
+  log_at(LogLevel::Error, translation::translate("crypto_key_not_storable"),
+         util::string_to_wstring(key_path.string()));
+  return {created};
+}
+
+// The key in the key file, or a new one where there is none (or only an empty file). An
+// existing key file that gives no key is never replaced: the passwords stored under it would
+// be lost for good.
+LoadedKey load_key(const std::filesystem::path& key_path) {
+  KeyFile found = read_key_file(key_path);
+  if (found.state == KeyFile::State::Absent || found.state == KeyFile::State::Empty) {
+    LoadedKey created = create_key(key_path, found);
+    if (!created.unreadable) return created;
+    found = read_key_file(key_path);  // another process was first, or a link points nowhere
+  }
+  if (found.state == KeyFile::State::Key) return {CachedKey{found.key, true}};
+  return {std::nullopt, true};
 }
 
 // The key of `key_path`: from the cache, else the first 32 bytes of the key file, else a new
-// key. Never reloads a cached key.
+// key. Never reloads a cached key; a key file that could not be read is tried again next time.
 std::optional<CachedKey> load_or_create_key(const std::filesystem::path& key_path) {
   auto& cache = key_cache();
-  std::scoped_lock lock(cache.key_cache_mutex);
-  if (const auto found = cache.keys.find(key_path); found != cache.keys.end()) {
-    return found->second;
+  LoadedKey loaded;
+  bool report = false;
+  {
+    std::scoped_lock lock(cache.key_cache_mutex);
+    if (const auto found = cache.keys.find(key_path); found != cache.keys.end()) {
+      return found->second;
+    }
+    loaded = load_key(key_path);
+    if (loaded.key) cache.keys.emplace(key_path, *loaded.key);
+    report = loaded.unreadable && cache.reported_unreadable.insert(key_path).second;
   }
-  std::optional<CachedKey> entry;
-  if (const auto key = read_key(key_path)) {
-    entry = CachedKey{*key, true};
-  } else {
-    entry = create_key(key_path);
+  // Outside the lock: a fatal line may send a mail.
+  if (report) {
+    log_at(LogLevel::FatalError, translation::translate("crypto_key_not_readable"),
+           util::string_to_wstring(key_path.string()));
   }
-  if (entry) cache.keys.emplace(key_path, *entry);
-  return entry;
+  return loaded.key;
 }
 
 bool start_cipher(EVP_CIPHER_CTX* context, const Key& key, const unsigned char* nonce,

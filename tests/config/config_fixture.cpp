@@ -5,6 +5,7 @@
 #include "config/json_writer.hpp"
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
+#include "logging/logging.hpp"
 #include "tests/support/catalogues.hpp"
 
 namespace TWL_Core::test {
@@ -105,6 +106,13 @@ ConfigTest::ConfigTest() {
   std::filesystem::create_directories(config_file.parent_path());
   config_path = util::from_path(config_file);
   use_english_catalogue(build_locale_dir());
+  // Reading a configuration sets process-wide state; each test starts from the defaults.
+  Config::unload();
+  Logging& logging = Logging::instance();
+  logging.set_log_level(LogLevel::Info);
+  logging.email.notify_active(false);
+  logging.email.notify_address(L"");
+  logging.email.smtp_account(SmtpAccount{});
   Config::instance().pathname(config_path);
 }
 

@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "config/json_nesting.hpp"
 #include "config/password_crypto.hpp"
 #include "foundation/text.hpp"
+#include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/recycle_bin.hpp"
 #include "tests/config/config_fixture.hpp"
+#include "tests/support/fake_clock.hpp"
 
 namespace fs = std::filesystem;
 
@@ -368,18 +372,86 @@ TEST_F(ConfigReadTest, UndecryptablePasswordsAreReportedAndKeptEmpty) {
   EXPECT_EQ(config.ssh_accounts_snapshot()[0].password(), "geheim");
 }
 
-TEST_F(ConfigReadTest, KeyFileOfTheWrongSizeIsReplacedAndOldPasswordsFail) {
-  test::TempDir other;
-  const std::string stored = passwordcrypto::encrypt("geheim", other / "secret.key");
+// A key file that exists but gives no key stays as it is: replacing it would make every
+// stored password undecryptable for good. Until it can be read again nothing is written.
+TEST_F(ConfigReadTest, UnreadableKeyFileIsKeptAndNothingIsWrittenUntilItIsReadable) {
+  test::FakeClock clock;
+  Logging::instance().set_monotonic_clock(clock.reader());
   const auto key = Config::password_key_file_path();
-  test::write_file(key, "0123456789");
+  test::TempDir other;  // the key of this process for `key` must come from the file
+  const std::string stored = passwordcrypto::encrypt("geheim", other / "secret.key");
+  const std::string good_key = test::read_file(other / "secret.key");
   Tree tree = full_tree();
   entry(tree, L"SshAccounts", 0).put(L"password", util::string_to_wstring(stored));
   write_tree(tree);
+  const std::string damaged_key = good_key.substr(0, 10);
+  test::write_file(key, damaged_key);
+  const std::string not_readable =
+      "FatalError\t" + translation::translate_utf8("crypto_key_not_readable") + " " + key.string();
+
+  for (int reload = 0; reload < 2; ++reload) {
+    ASSERT_TRUE(read_unchanged());
+    EXPECT_EQ(config.ssh_accounts_snapshot().at(0).password(), "");
+    EXPECT_EQ(Logging::instance().email.smtp_account().password, L"smtp-secret");
+    const std::string file_before = test::read_file(config_file);
+    EXPECT_FALSE(config.write(config_path)) << "the SMTP password cannot be encrypted";
+    EXPECT_EQ(test::read_file(config_file), file_before);
+    EXPECT_EQ(test::read_file(key), damaged_key) << "the key file must stay byte for byte";
+    clock.advance(std::chrono::minutes(31));
+  }
+  EXPECT_EQ(capture.count_lines(not_readable), 1u) << "reported once per process";
+  EXPECT_EQ(capture.count("The password of this SSH account cannot be decrypted"), 2u);
+
+  test::write_file(key, good_key);
   ASSERT_TRUE(read());
-  EXPECT_EQ(config.ssh_accounts_snapshot().at(0).password(), "");
-  EXPECT_EQ(capture.count("The password of this SSH account cannot be decrypted"), 1u);
-  EXPECT_EQ(fs::file_size(key), 32u);
+  EXPECT_EQ(config.ssh_accounts_snapshot().at(0).password(), "geheim");
+  EXPECT_TRUE(config.write(config_path));
+}
+
+// The property-tree reader recurses once per level; deep nesting is refused before it runs,
+// also on a thread with the 512 KiB stack of a macOS secondary thread.
+TEST_F(ConfigReadTest, DeeplyNestedJsonIsRefusedBeforeItIsParsed) {
+  const auto nested = [](std::size_t levels) {
+    // The top-level object is the first level.
+    return R"({"Settings": {"StartMinimzed": true, "MinimizeInsteadOfClose": false,
+               "Autostart": false, "StartSyncAtStart": true}, "deep": )" +
+           std::string(levels - 1, '[') + std::string(levels - 1, ']') + "}";
+  };
+  const std::string refused = "Configuration file cannot be read: " +
+                              translation::translate_utf8("config_nested_too_deeply") + " " +
+                              config_file.string();
+  const std::pair<std::size_t, bool> cases[] = {
+      {json::MAX_NESTING, true}, {json::MAX_NESTING + 1, false}, {100'000, false}};
+  for (const auto& [levels, accepted] : cases) {
+    SCOPED_TRACE(levels);
+    write_text(nested(levels));
+    Logging::instance().erase_file();
+    EXPECT_EQ(read_unchanged(), accepted);
+    EXPECT_EQ(capture.count(refused), accepted ? 0u : 1u);
+  }
+
+  struct Run {
+    std::wstring path;
+    bool ok = true;
+  } run{config_path};
+  pthread_attr_t attributes;
+  ASSERT_EQ(::pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(::pthread_attr_setstacksize(&attributes, 512 * 1024), 0);
+  pthread_t thread;
+  Logging::instance().erase_file();
+  ASSERT_EQ(::pthread_create(
+                &thread, &attributes,
+                [](void* arg) -> void* {
+                  auto* r = static_cast<Run*>(arg);
+                  r->ok = Config::instance().read(r->path);
+                  return nullptr;
+                },
+                &run),
+            0);
+  ASSERT_EQ(::pthread_join(thread, nullptr), 0);
+  ::pthread_attr_destroy(&attributes);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(capture.count(refused), 1u);
 }
 
 TEST_F(ConfigReadTest, RootPathnameFollowsHome) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include <boost/property_tree/json_parser.hpp>
@@ -199,14 +200,51 @@ TEST_F(ConfigWriteTest, PasswordThatCannotBeEncryptedLeavesTheOldFile) {
   EXPECT_EQ(capture.count("The configuration could not be saved: A password cannot be encrypted"), 1u);
 }
 
-TEST_F(ConfigWriteTest, UnwritableTemporaryFileLeavesTheOldFile) {
+}  // namespace
+}  // namespace TWL_Core
+
+namespace TWL_Core {
+namespace {
+
+TEST_F(ConfigWriteTest, ReplacementIsLoggedAndLeavesNoTemporaryFile) {
+  Logging::instance().set_log_level(LogLevel::Info);
+  config.add(SshAccount{"srv", "h", "u", "p"}, false);
+  ASSERT_TRUE(config.write(config_path));
+  EXPECT_EQ(capture.count("rename_file " + config_file.string() + ".tmp " + config_file.string()),
+            1u);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(config_file.string() + ".tmp")));
+  EXPECT_EQ(written_tree(config_file).get_child(L"SshAccounts").size(), 1u);
+}
+
+TEST_F(ConfigWriteTest, FailedReplacementLeavesTheOldFileAndNoTemporary) {
+  struct Case {
+    const char* name;
+    fs::path target;
+    std::function<void(const fs::path&)> prepare;
+  };
+  const fs::path elsewhere = home / "elsewhere.json";
+  const Case cases[] = {
+      {"temporary name is a folder", config_file,
+       [](const fs::path& target) { fs::create_directories(target.string() + ".tmp"); }},
+      {"temporary name is a link", config_file,
+       [&](const fs::path& target) { fs::create_symlink(elsewhere, target.string() + ".tmp"); }},
+      {"target is a folder", home / "folder.json",
+       [](const fs::path& target) { test::write_file(target / "inside", "kept"); }},
+  };
   write_tree(full_tree());
   ASSERT_TRUE(read());
   const std::string before = test::read_file(config_file);
-  fs::create_directories(config_file.string() + ".tmp");
-  EXPECT_FALSE(config.write(config_path));
-  EXPECT_EQ(test::read_file(config_file), before);
-  EXPECT_EQ(capture.count("The configuration could not be saved: "), 1u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare(c.target);
+    Logging::instance().erase_file();
+    EXPECT_FALSE(config.write(util::from_path(c.target)));
+    EXPECT_EQ(test::read_file(config_file), before);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(c.target.string() + ".tmp")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(elsewhere))) << "a link is never followed";
+    EXPECT_EQ(capture.count_lines("FatalError\tThe configuration could not be saved: "), 1u);
+  }
+  EXPECT_EQ(test::read_file(home / "folder.json" / "inside"), "kept");
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,6 +72,23 @@ class PasswordCryptoTest : public ::testing::Test {
   }
 
   static std::vector<std::string> only(const char* key) { return {message(key)}; }
+
+  // The kind of the file at `path` and, for a regular file, its bytes.
+  static std::string describe(const fs::path& path) {
+    const auto status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) return "link to " + fs::read_symlink(path).string();
+    if (fs::is_regular_file(status)) return "file " + test::read_file(path);
+    return "type " + std::to_string(static_cast<int>(status.type()));
+  }
+
+  static std::vector<std::string> names_in(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   test::FakeClock clock;
   test::LogCapture capture;
@@ -208,26 +228,94 @@ TEST_F(PasswordCryptoTest, FirstEncryptionCreatesAPrivateKeyFileHoldingTheKey) {
   const auto text = passwordcrypto::encrypt("secret", key_path);
   EXPECT_EQ(test::read_file(key_path).size(), 32u);
   EXPECT_EQ(fs::status(key_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(names_in(key_path.parent_path()), std::vector<std::string>{"secret.key"})
+      << "the key is written aside and linked into place, nothing else is left";
 
   const auto copy_path = dir / "copy" / "secret.key";
   test::write_file(copy_path, test::read_file(key_path));
   EXPECT_EQ(passwordcrypto::decrypt(text, copy_path), "secret");
 }
 
-TEST_F(PasswordCryptoTest, ShortKeyFilesAreReplacedByAPrivateNewKey) {
-  const std::string cases[] = {"", std::string(10, '\x5A'), std::string(31, '\x5A')};
-  for (const auto& content : cases) {
-    const auto path = dir / std::to_string(content.size()) / "secret.key";
-    test::write_file(path, content);
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-    const auto text = passwordcrypto::encrypt("secret", path);
-    const auto key = test::read_file(path);
-    EXPECT_EQ(key.size(), 32u) << content.size() << " bytes";
-    EXPECT_NE(key.substr(0, 10), std::string(10, '\x5A')) << content.size() << " bytes";
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write)
-        << content.size() << " bytes";
-    EXPECT_EQ(passwordcrypto::decrypt(text, path), "secret") << content.size() << " bytes";
+TEST_F(PasswordCryptoTest, EmptyKeyFileIsReplacedByAPrivateNewKey) {
+  test::write_file(key_path, "");
+  fs::permissions(key_path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  const auto text = passwordcrypto::encrypt("secret", key_path);
+  EXPECT_EQ(test::read_file(key_path).size(), 32u);
+  EXPECT_EQ(fs::status(key_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(passwordcrypto::decrypt(text, key_path), "secret");
+  EXPECT_EQ(new_log_texts(), std::vector<std::string>{});
+  EXPECT_EQ(names_in(key_path.parent_path()), std::vector<std::string>{"secret.key"});
+}
+
+// An existing key file that gives no key is never replaced: the passwords stored under it
+// would be lost for good. It is reported once, and used as soon as it can be read again.
+TEST_F(PasswordCryptoTest, UnreadableKeyFileIsKeptReportedOnceAndTriedAgain) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+  };
+  std::vector<Case> cases = {
+      {"folder", [](const fs::path& p) { fs::create_directories(p / "inside"); }},
+      {"named pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"10 bytes", [](const fs::path& p) { test::write_file(p, "0123456789"); }},
+      {"31 bytes", [](const fs::path& p) { test::write_file(p, std::string(31, '\x5A')); }},
+      {"link to itself", [](const fs::path& p) { fs::create_symlink(p.filename(), p); }},
+  };
+  if (::geteuid() != 0) {
+    cases.push_back({"mode 0200", [](const fs::path& p) {
+                       test::write_file(p, std::string(32, '\x33'));
+                       fs::permissions(p, fs::perms::owner_write);
+                     }});
   }
+  const auto foreign_key = dir / "foreign" / "secret.key";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir / c.name / "secret.key";
+    fs::create_directories(path.parent_path());
+    c.make(path);
+    const auto before = describe(path);
+
+    EXPECT_EQ(passwordcrypto::encrypt("secret", path), "");
+    EXPECT_EQ(passwordcrypto::decrypt(passwordcrypto::encrypt("x", foreign_key), path),
+              std::nullopt);
+    EXPECT_EQ(passwordcrypto::encrypt("secret", path), "");
+    EXPECT_EQ(new_log_texts(),
+              (std::vector<std::string>{message("crypto_key_not_readable") + " " + path.string()}));
+    EXPECT_EQ(capture.count_lines("FatalError\t" + message("crypto_key_not_readable") + " " +
+                                  path.string()),
+              1u);
+    EXPECT_EQ(describe(path), before) << "the key file must stay as it was";
+    EXPECT_EQ(names_in(path.parent_path()), std::vector<std::string>{"secret.key"});
+
+    fs::remove_all(path);
+    test::write_file(path, test::read_file(foreign_key));
+    EXPECT_EQ(passwordcrypto::decrypt(passwordcrypto::encrypt("again", foreign_key), path),
+              "again");
+    EXPECT_EQ(new_log_texts(), std::vector<std::string>{});
+    fs::remove_all(dir / c.name);
+  }
+}
+
+TEST_F(PasswordCryptoTest, KeyFileIsNeverCreatedThroughALink) {
+  const auto elsewhere = dir / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::create_directories(key_path.parent_path());
+  fs::create_symlink(elsewhere / "target.key", key_path);
+
+  EXPECT_EQ(passwordcrypto::encrypt("secret", key_path), "");
+  EXPECT_EQ(passwordcrypto::encrypt("secret", key_path), "");
+  EXPECT_EQ(new_log_texts(), (std::vector<std::string>{message("crypto_key_not_readable") + " " +
+                                                       key_path.string()}));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(elsewhere / "target.key")));
+  EXPECT_TRUE(fs::is_symlink(key_path));
+  EXPECT_EQ(fs::read_symlink(key_path), elsewhere / "target.key");
+  EXPECT_EQ(names_in(key_path.parent_path()), std::vector<std::string>{"secret.key"});
+
+  // A link to a key file that exists is read like the file itself.
+  const auto text = passwordcrypto::encrypt("secret", dir / "real" / "secret.key");
+  fs::copy_file(dir / "real" / "secret.key", elsewhere / "target.key");
+  EXPECT_EQ(passwordcrypto::decrypt(text, key_path), "secret");
+  EXPECT_TRUE(fs::is_symlink(key_path));
 }
 
 TEST_F(PasswordCryptoTest, LongerKeyFilesLendTheirFirst32Bytes) {
