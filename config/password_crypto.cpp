@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "foundation/descriptor_io.hpp"
 #include "foundation/durable_file.hpp"
 #include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
@@ -103,17 +104,6 @@ KeyFile read_key_file(const std::filesystem::path& key_path) {
   return found;
 }
 
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // A new private file beside the key file holding the whole key, flushed to the device; its
 // path, or nothing when it cannot be made.
 std::optional<std::filesystem::path> write_key_aside(const std::filesystem::path& key_path,
@@ -127,7 +117,7 @@ std::optional<std::filesystem::path> write_key_aside(const std::filesystem::path
     if (!file.is_open() && errno == EEXIST) continue;
     if (!file.is_open()) return std::nullopt;
     const bool written = ::fchmod(file.get(), 0600) == 0 &&
-                         write_all(file.get(), key.data(), key.size()) &&
+                         !util::write_all(file.get(), std::string_view(reinterpret_cast<const char*>(key.data()), key.size())) &&
                          util::flush_file(file.get());
     file.reset();
     if (written) return temporary;

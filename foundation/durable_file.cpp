@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "foundation/descriptor_io.hpp"
 #include "foundation/file_descriptor.hpp"
 #include "foundation/platform.hpp"
 
@@ -14,16 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::error_code last_error() { return {errno, std::generic_category()}; }
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 fs::path folder_of(const fs::path& path) {
   return path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -54,8 +45,9 @@ std::error_code replace_file_durably(const fs::path& path, std::string_view byte
   FileDescriptor file(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
   if (!file.is_open()) return last_error();
-  if (!write_all(file.get(), bytes) || !flush_file(file.get())) {
-    const auto error = last_error();
+  std::error_code error = write_all(file.get(), bytes);
+  if (!error && !flush_file(file.get())) error = last_error();
+  if (error) {
     file.reset();
     remove_quietly(temporary);
     return error;

@@ -16,6 +16,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "foundation/descriptor_io.hpp"
+#include "foundation/text.hpp"
+
 namespace TWL_Core::platform {
 namespace {
 
@@ -35,24 +38,6 @@ struct DeviceMount {
   fs::path mount_point;
 };
 
-bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
-
-// The kernel writes blanks, tabs, newlines and backslashes inside a field as "\ooo".
-std::string decode_octal_escapes(const std::string& field) {
-  std::string decoded;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && is_octal_digit(field[i + 1]) &&
-        is_octal_digit(field[i + 2]) && is_octal_digit(field[i + 3])) {
-      decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                   (field[i + 3] - '0'));
-      i += 3;
-    } else {
-      decoded += field[i];
-    }
-  }
-  return decoded;
-}
-
 // Fields: mount id, parent id, major:minor, root within the file system, mount point, ...
 std::optional<DeviceMount> parse_mountinfo_line(const std::string& line) {
   std::istringstream fields(line);
@@ -67,7 +52,7 @@ std::optional<DeviceMount> parse_mountinfo_line(const std::string& line) {
   if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2) {
     return std::nullopt;
   }
-  return DeviceMount{::makedev(major_number, minor_number), decode_octal_escapes(mount_point)};
+  return DeviceMount{::makedev(major_number, minor_number), util::decode_octal_escapes(mount_point)};
 }
 
 std::optional<std::vector<DeviceMount>> device_mounts() {
@@ -126,17 +111,6 @@ std::optional<std::string> walk_up_to_device_change(fs::path path, dev_t device)
   }
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 bool copy_by_reading(int from, int to, off_t offset) {
   std::vector<char> block(COPY_BLOCK);
   for (;;) {
@@ -144,7 +118,9 @@ bool copy_by_reading(int from, int to, off_t offset) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return false;
+    if (util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
+      return false;
+    }
     offset += got;
   }
 }

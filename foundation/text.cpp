@@ -111,6 +111,22 @@ std::uint16_t to_uint16_t(const std::wstring& text) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::string decode_octal_escapes(std::string_view field) {
+  const auto octal = [](char c) { return c >= '0' && c <= '7'; };
+  std::string decoded;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && octal(field[i + 1]) && octal(field[i + 2]) &&
+        octal(field[i + 3])) {
+      decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                   (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      decoded += field[i];
+    }
+  }
+  return decoded;
+}
+
 std::wstring with_trailing_char(std::wstring_view text, wchar_t c) {
   std::wstring result(text);
   if (result.empty() || result.back() != c) result += c;

@@ -33,6 +33,10 @@ std::wstring to_string(std::int32_t value);
 // std::out_of_range carrying the translated "value_out_of_uint16_range" and the text.
 std::uint16_t to_uint16_t(const std::wstring& text);
 
+// A field of fstab or the kernel's mount tables with each "\ooo" (three octal digits, how
+// blanks, tabs, newlines and backslashes are written there) replaced by its byte.
+std::string decode_octal_escapes(std::string_view field);
+
 // The text, ending in `c`: unchanged if it already does, else with `c` appended.
 std::wstring with_trailing_char(std::wstring_view text, wchar_t c);
 

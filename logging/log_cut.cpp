@@ -10,10 +10,11 @@
 #include <sstream>
 #include <vector>
 
+#include "foundation/descriptor_io.hpp"
 #include "foundation/durable_file.hpp"
+#include "foundation/regular_file.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
-#include "foundation/regular_file.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -120,16 +121,7 @@ void LogCut::emit(std::string_view bytes) {
 }
 
 void LogCut::flush_output() {
-  std::string_view rest(pending_);
-  while (!rest.empty()) {
-    const ssize_t written = ::write(output_.get(), rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      failure_ = written < 0 ? last_error() : std::make_error_code(std::errc::io_error);
-      break;
-    }
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (const auto error = util::write_all(output_.get(), pending_)) failure_ = error;
   pending_.clear();
 }
 

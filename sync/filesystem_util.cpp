@@ -18,24 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
-
-// fstab writes blanks, tabs and backslashes inside a field as "\ooo".
-std::string decode_octal_escapes(const std::string& field) {
-  std::string decoded;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && is_octal_digit(field[i + 1]) &&
-        is_octal_digit(field[i + 2]) && is_octal_digit(field[i + 3])) {
-      decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                   (field[i + 3] - '0'));
-      i += 3;
-    } else {
-      decoded += field[i];
-    }
-  }
-  return decoded;
-}
-
 std::optional<int> whole_number(const std::string& text) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -55,10 +37,10 @@ std::optional<FstabEntry> parse_fstab_line(const std::string& line) {
   const auto dump_number = whole_number(dump);
   const auto pass_number = whole_number(pass);
   if (!dump_number || !pass_number) return std::nullopt;
-  entry.device = decode_octal_escapes(entry.device);
-  entry.mount_point = decode_octal_escapes(entry.mount_point);
-  entry.type = decode_octal_escapes(entry.type);
-  entry.options = decode_octal_escapes(entry.options);
+  entry.device = util::decode_octal_escapes(entry.device);
+  entry.mount_point = util::decode_octal_escapes(entry.mount_point);
+  entry.type = util::decode_octal_escapes(entry.type);
+  entry.options = util::decode_octal_escapes(entry.options);
   entry.dump = *dump_number;
   entry.pass = *pass_number;
   return entry;

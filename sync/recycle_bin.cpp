@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/settings.hpp"
+#include "foundation/descriptor_io.hpp"
 #include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
@@ -45,17 +46,6 @@ constexpr std::size_t COPY_BLOCK = 1024 * 1024;
 std::error_code last_error() { return {errno, std::generic_category()}; }
 std::error_code cancelled() { return std::make_error_code(std::errc::operation_canceled); }
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 std::error_code copy_blocks(int from, int to, const StopRequested& stop_requested) {
   std::vector<char> block(COPY_BLOCK);
   for (;;) {
@@ -64,7 +54,9 @@ std::error_code copy_blocks(int from, int to, const StopRequested& stop_requeste
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return last_error();
     if (got == 0) return {};
-    if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return last_error();
+    if (const auto error = util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
+      return error;
+    }
   }
 }
 

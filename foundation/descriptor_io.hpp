@@ -1,0 +1,14 @@
+#pragma once
+// Whole writes on an open descriptor: write(2) may take fewer bytes than asked or be
+// interrupted by a signal, and every caller needs all or a reason. Callable from any thread.
+
+#include <string_view>
+#include <system_error>
+
+namespace TWL_Core::util {
+
+// Writes every byte of `bytes` to `fd`, retrying after interruptions. An empty error code on
+// success; otherwise the system's reason (a write that takes nothing counts as an I/O error).
+[[nodiscard]] std::error_code write_all(int fd, std::string_view bytes);
+
+}  // namespace TWL_Core::util
