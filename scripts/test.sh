@@ -21,7 +21,7 @@ ctest --test-dir build-test --output-on-failure -j "$jobs"
 
 if [[ "$(uname -s)" == Linux ]]; then
   cmake -S . -B build-libcxx -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DTERNWELL_WERROR=ON -DTERNWELL_BUILD_TESTS=OFF \
+    -DTERNWELL_WERROR=ON -DTERNWELL_BUILD_TESTS=OFF -DTERNWELL_BUILD_BENCHMARKS=OFF \
     -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++
   cmake --build build-libcxx -j "$jobs"
 
