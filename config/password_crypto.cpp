@@ -116,9 +116,11 @@ std::optional<std::filesystem::path> write_key_aside(const std::filesystem::path
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.is_open() && errno == EEXIST) continue;
     if (!file.is_open()) return std::nullopt;
-    const bool written = ::fchmod(file.get(), 0600) == 0 &&
-                         !util::write_all(file.get(), std::string_view(reinterpret_cast<const char*>(key.data()), key.size())) &&
-                         util::flush_file(file.get());
+    const bool written =
+        ::fchmod(file.get(), 0600) == 0 &&
+        !util::write_all(file.get(),
+                         std::string_view(reinterpret_cast<const char*>(key.data()), key.size())) &&
+        util::flush_file(file.get());
     file.reset();
     if (written) return temporary;
     std::error_code ignored;

@@ -1,14 +1,14 @@
 #include "foundation/file_ops.hpp"
 
 #include <array>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
-#include "foundation/text.hpp"
 #include "foundation/log_sink.hpp"
+#include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 
 namespace TWL_Core::util {

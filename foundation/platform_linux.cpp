@@ -1,5 +1,3 @@
-#include "foundation/platform.hpp"
-
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <mntent.h>
@@ -17,6 +15,7 @@
 #include <system_error>
 
 #include "foundation/descriptor_io.hpp"
+#include "foundation/platform.hpp"
 #include "foundation/text.hpp"
 
 namespace TWL_Core::platform {
@@ -52,7 +51,8 @@ std::optional<DeviceMount> parse_mountinfo_line(const std::string& line) {
   if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2) {
     return std::nullopt;
   }
-  return DeviceMount{::makedev(major_number, minor_number), util::decode_octal_escapes(mount_point)};
+  return DeviceMount{::makedev(major_number, minor_number),
+                     util::decode_octal_escapes(mount_point)};
 }
 
 std::optional<std::vector<DeviceMount>> device_mounts() {

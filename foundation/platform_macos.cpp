@@ -1,5 +1,3 @@
-#include "foundation/platform.hpp"
-
 #include <copyfile.h>
 #include <fcntl.h>
 #include <mach-o/dyld.h>
@@ -15,6 +13,8 @@
 #include <cstdint>
 #include <system_error>
 #include <vector>
+
+#include "foundation/platform.hpp"
 
 namespace TWL_Core::platform {
 namespace {

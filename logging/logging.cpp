@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <utility>
 
+#include "foundation/regular_file.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
-#include "foundation/regular_file.hpp"
 #include "logging/send_mail.hpp"
 
 namespace TWL_Core {
@@ -80,9 +80,8 @@ Logging::Logging()
       editor_path_(L"/System/Applications/TextEdit.app"),
       clock_([] { return std::chrono::steady_clock::now(); }),
       mail_sender_([](const SmtpAccount& account, const std::wstring& to,
-                      const std::wstring& subject, const std::string& body) {
-        return send_mail(account, to, subject, body);
-      }) {
+                      const std::wstring& subject,
+                      const std::string& body) { return send_mail(account, to, subject, body); }) {
   set_log_sink(this);
 }
 

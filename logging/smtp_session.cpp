@@ -1,5 +1,7 @@
 #include "logging/smtp_session.hpp"
 
+#include <openssl/err.h>
+#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -11,9 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-
-#include <openssl/err.h>
-#include <openssl/evp.h>
 
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"

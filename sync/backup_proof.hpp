@@ -36,7 +36,7 @@ std::filesystem::path copy_log_file_path(const std::filesystem::path& dir,
 // plus the record; the first one per process, and the first after someone else changed the
 // file, also costs one reading pass over it. Only a file in another layout is read into a
 // tree and written whole.
-[[nodiscard]] bool write_copy_log(const std::filesystem::path& dir, const SyncItem& item, std::size_t files,
-                    const SyncReport& report);
+[[nodiscard]] bool write_copy_log(const std::filesystem::path& dir, const SyncItem& item,
+                                  std::size_t files, const SyncReport& report);
 
 }  // namespace TWL_Core

@@ -43,7 +43,8 @@ struct FstabEntry {
 // be read, and anything without a file size (a folder), give ReadError.
 // `size` has the type std::filesystem::file_size answers in, so that callers on every platform
 // can pass the same variable to both.
-[[nodiscard]] FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time);
+[[nodiscard]] FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size,
+                                      util::FileTime& time);
 
 // The translated message for a result other than Ok ("unknown_error" for values outside the
 // enumeration); empty for Ok.

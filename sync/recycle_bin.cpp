@@ -54,7 +54,8 @@ std::error_code copy_blocks(int from, int to, const StopRequested& stop_requeste
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return last_error();
     if (got == 0) return {};
-    if (const auto error = util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
+    if (const auto error =
+            util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
       return error;
     }
   }

@@ -38,16 +38,19 @@ class RecycleBin {
   // the bin), creating the bin's folders as needed. A move to another volume copies (keeping
   // the modification times) and then removes the original; the copy asks `stop_requested`
   // before every block and, told to stop, removes what it copied and leaves the original.
-  [[nodiscard]] BinMove move_in(const std::filesystem::path& path, const std::filesystem::path& item_path,
-                  const StopRequested& stop_requested);
+  [[nodiscard]] BinMove move_in(const std::filesystem::path& path,
+                                const std::filesystem::path& item_path,
+                                const StopRequested& stop_requested);
   // move_in stopped by the sync controller's stop (Synchronize::stopping); true only for Moved.
-  [[nodiscard]] bool add_item(const std::filesystem::path& path, const std::filesystem::path& item_path);
+  [[nodiscard]] bool add_item(const std::filesystem::path& path,
+                              const std::filesystem::path& item_path);
   // The item keeps its own (relative) path.
   [[nodiscard]] bool add_item(const std::filesystem::path& path);
 
   // Moves an item back to its item path, relative to the working folder. Never replaces
   // anything that exists there. A copy across volumes stops as move_in's does.
-  [[nodiscard]] BinMove move_out(const std::filesystem::path& item_path, const StopRequested& stop_requested);
+  [[nodiscard]] BinMove move_out(const std::filesystem::path& item_path,
+                                 const StopRequested& stop_requested);
   // move_out never stopped; true only for Moved.
   [[nodiscard]] bool restore_item(const std::filesystem::path& item_path);
 

@@ -193,8 +193,8 @@ TEST(DailyLogCutTest, CutsAtTheFirstCallAndThenEveryTwentyFourHours) {
     bool cut;
   };
   const Case cases[] = {
-      {0s, true},   {1s, false},        {12h, false},       {24h - 1s, false},
-      {24h, true},  {24h + 1s, false},  {48h - 1s, false},  {48h, true},
+      {0s, true},  {1s, false},       {12h, false},      {24h - 1s, false},
+      {24h, true}, {24h + 1s, false}, {48h - 1s, false}, {48h, true},
   };
   for (const auto& c : cases) EXPECT_EQ(cut_at(c.offset), c.cut) << c.offset.count() << " s";
 }

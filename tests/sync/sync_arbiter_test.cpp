@@ -87,7 +87,9 @@ TEST_F(SyncArbiterTest, OwnLockFileTimesAreRenewedHourlyWhileInUse) {
   const auto age = [&] {
     return fs::file_time_type::clock::now() - fs::last_write_time(foreground);
   };
-  const auto make_old = [&] { fs::last_write_time(foreground, fs::last_write_time(foreground) - 96h); };
+  const auto make_old = [&] {
+    fs::last_write_time(foreground, fs::last_write_time(foreground) - 96h);
+  };
   SyncArbiter arbiter(SyncRole::Foreground, fake_timing());
   test::write_file(foreground, "");
   fs::permissions(foreground, fs::perms::owner_read | fs::perms::owner_write);
