@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -14,11 +15,13 @@
 
 namespace {
 
-volatile std::sig_atomic_t stop_requested = 0;
+// Lock-free, so that the handler may set it whichever thread the signal interrupts.
+std::atomic<bool> stop_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 std::unique_ptr<MyDaemon> daemon_instance;
 
-extern "C" void request_stop(int) { stop_requested = 1; }
+extern "C" void request_stop(int) { stop_requested = true; }
 
 void install_signal_handlers() {
   std::signal(SIGINT, request_stop);
@@ -47,7 +50,7 @@ int main() {
   daemon_instance->start();
   announce(translation::translate_utf8("daemon_running"), translation::translate("daemon_started"));
 
-  while (stop_requested == 0) ::sleep(1);
+  while (!stop_requested) ::sleep(1);
 
   daemon_instance->stop();
   announce(translation::translate_utf8("daemon_stopped"), translation::translate("daemon_stopped"));

@@ -1,5 +1,6 @@
 #include "foundation/worker_thread.hpp"
 
+#include <csignal>
 #include <system_error>
 #include <utility>
 
@@ -29,6 +30,24 @@ class ThreadAttributes {
   pthread_attr_t attributes_{};
 };
 
+// Blocks the stop signals on the calling thread for its lifetime, so that a thread created
+// meanwhile starts with them blocked too.
+class StopSignalsBlocked {
+ public:
+  StopSignalsBlocked() {
+    sigset_t stop_signals;
+    ::sigemptyset(&stop_signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaddset(&stop_signals, signal);
+    ::pthread_sigmask(SIG_BLOCK, &stop_signals, &previous_);
+  }
+  ~StopSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+  StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
 extern "C" void* run_work(void* argument) {
   const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(argument));
   (*work)();
@@ -40,6 +59,7 @@ extern "C" void* run_work(void* argument) {
 WorkerThread::WorkerThread(std::function<void()> work, std::size_t stack_size) {
   const ThreadAttributes attributes(stack_size);
   auto owned = std::make_unique<std::function<void()>>(std::move(work));
+  const StopSignalsBlocked inherited_by_the_new_thread;
   if (const int error = ::pthread_create(&handle_, attributes.get(), run_work, owned.get())) {
     ThreadAttributes::throw_error(error);
   }

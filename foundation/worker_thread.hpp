@@ -1,8 +1,9 @@
 #pragma once
 // A joinable thread with a stack of a size we choose. std::thread takes the platform's
 // default, which is 512 KiB for secondary threads on macOS and 8 MiB on Linux; the daemon's
-// threads get the same generous stack everywhere. Move-only; the owner joins before the
-// object dies (the destructor joins if the owner did not).
+// threads get the same generous stack everywhere. The stop signals (INT, TERM, HUP, QUIT) are
+// blocked on such threads: they are the main thread's to take. Move-only; the owner joins
+// before the object dies (the destructor joins if the owner did not).
 
 #include <pthread.h>
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 
 namespace TWL_Core {
@@ -21,6 +22,21 @@ TEST(WorkerThreadTest, GivesTheWorkTheRequestedStack) {
   thread.join();
   EXPECT_EQ(used, 2u * 1024 * 1024);
   EXPECT_FALSE(thread.joinable());
+}
+
+// A stop signal must reach the main thread, whose loop acts on it, never a worker.
+TEST(WorkerThreadTest, LeavesTheStopSignalsToTheMainThread) {
+  std::atomic<int> blocked{0};
+  WorkerThread thread([&] {
+    sigset_t mask;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) blocked += sigismember(&mask, signal);
+  });
+  thread.join();
+  EXPECT_EQ(blocked, 4);
+  sigset_t own;
+  ::pthread_sigmask(SIG_BLOCK, nullptr, &own);
+  EXPECT_EQ(sigismember(&own, SIGTERM), 0) << "the creating thread keeps its mask";
 }
 
 TEST(WorkerThreadTest, KnowsItsOwnThreadAndJoinsWhenDestroyed) {
