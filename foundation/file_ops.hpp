@@ -12,7 +12,7 @@
 
 namespace TWL_Core::util {
 
-// True if both files can be opened and hold identical bytes.
+// True if both are regular files that can be read to their end and hold identical bytes.
 [[nodiscard]] bool files_equal(std::wstring_view a, std::wstring_view b);
 
 // Renames `from` to `to`, replacing an existing target file. Logs the rename at Info and a

@@ -1,6 +1,7 @@
 #include "foundation/file_time.hpp"
 
 #include <cstdio>
+#include <limits>
 #include <ratio>
 
 namespace TWL_Core::util {
@@ -23,11 +24,19 @@ std::string format_time(const char* format, const std::tm& time) {
 
 }  // namespace
 
+// Computed in 128 bits: the file clock's epoch lies far from the system clock's (2174 in
+// libstdc++), and converting a time near either end of its range through the clocks overflows.
 std::time_t to_time_t(FileTime ft) {
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::file_clock::to_sys(ft).time_since_epoch());
-  return std::chrono::system_clock::to_time_t(
-      std::chrono::sys_time<std::chrono::microseconds>(micros));
+  constexpr Nanoseconds128 NANOSECONDS_PER_SECOND = 1000000000;
+  const auto file_epoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::file_clock::to_sys(FileTime{}).time_since_epoch());
+  const Nanoseconds128 seconds =
+      (nanoseconds(ft) + static_cast<Nanoseconds128>(file_epoch.count())) / NANOSECONDS_PER_SECOND;
+  constexpr auto lowest = std::numeric_limits<std::time_t>::min();
+  constexpr auto highest = std::numeric_limits<std::time_t>::max();
+  if (seconds < lowest) return lowest;
+  if (seconds > highest) return highest;
+  return static_cast<std::time_t>(seconds);
 }
 
 FileTime to_file_time(std::time_t t) {
@@ -46,6 +55,17 @@ std::string to_string(FileTime ft) {
 bool equal(FileTime a, FileTime b) { return nanoseconds(a) == nanoseconds(b); }
 
 bool greater(FileTime a, FileTime b) { return nanoseconds(a) > nanoseconds(b); }
+
+bool later_by_more_than(FileTime a, FileTime b, std::chrono::seconds tolerance) {
+  constexpr Nanoseconds128 NANOSECONDS_PER_SECOND = 1000000000;
+  return nanoseconds(a) - nanoseconds(b) >
+         static_cast<Nanoseconds128>(tolerance.count()) * NANOSECONDS_PER_SECOND;
+}
+
+bool later_in_seconds_by_more_than(FileTime a, FileTime b, std::chrono::seconds tolerance) {
+  return static_cast<Nanoseconds128>(to_time_t(a)) - static_cast<Nanoseconds128>(to_time_t(b)) >
+         static_cast<Nanoseconds128>(tolerance.count());
+}
 
 std::filesystem::path with_timestamp_prefix(const std::filesystem::path& path,
                                             std::chrono::system_clock::time_point t) {

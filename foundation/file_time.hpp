@@ -23,6 +23,11 @@ std::string to_string(FileTime ft);
 bool equal(FileTime a, FileTime b);
 // True if a is later than b. No tolerance is applied.
 bool greater(FileTime a, FileTime b);
+// True if a is later than b by more than `tolerance`, to the nanosecond; a difference of
+// exactly the tolerance is none. Never overflows, whatever the times.
+bool later_by_more_than(FileTime a, FileTime b, std::chrono::seconds tolerance);
+// The same in whole seconds (the fractions dropped), for times that only hold seconds.
+bool later_in_seconds_by_more_than(FileTime a, FileTime b, std::chrono::seconds tolerance);
 
 // `path` with its file name prefixed by the local time of `t` as "YYYY-MM-DD_hh-mm-ss-mmm_".
 // A path without a file name (empty, or ending in a separator) comes back unchanged.
