@@ -1,0 +1,271 @@
+#include "sync/safe_copy.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "foundation/descriptor_io.hpp"
+#include "foundation/durable_file.hpp"
+#include "foundation/file_descriptor.hpp"
+#include "foundation/file_ops.hpp"
+#include "foundation/platform.hpp"
+#include "foundation/regular_file.hpp"
+#include "foundation/text.hpp"
+#include "foundation/translation.hpp"
+#include "logging/logging.hpp"
+#include "sync/recycle_bin.hpp"
+#include "sync/sync_report.hpp"
+
+namespace TWL_Core {
+namespace {
+
+namespace fs = std::filesystem;
+using translation::translate;
+
+constexpr std::size_t COPY_BLOCK = 1024 * 1024;
+constexpr std::string_view MARKER = ".ternwell-partial-";
+constexpr std::size_t RANDOM_DIGITS = 16;
+constexpr std::size_t MAX_NAME_BYTES = 255;
+constexpr std::size_t MAX_PREFIX_BYTES = MAX_NAME_BYTES - 1 - MARKER.size() - RANDOM_DIGITS;
+
+std::wstring wide(const fs::path& path) { return util::from_path(path); }
+
+bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The destination's name, cut on a character boundary so that the temporary name fits.
+std::string name_prefix(const fs::path& to) {
+  std::string name = to.filename().string();
+  if (name.size() <= MAX_PREFIX_BYTES) return name;
+  std::size_t length = MAX_PREFIX_BYTES;
+  while (length > 0 && is_continuation_byte(name[length])) --length;
+  return name.substr(0, length);
+}
+
+std::string random_digits() {
+  static thread_local std::mt19937_64 generator{std::random_device{}()};
+  constexpr char HEX[] = "0123456789abcdef";
+  std::uint64_t value = generator();
+  std::string digits(RANDOM_DIGITS, '0');
+  for (auto& digit : digits) {
+    digit = HEX[value & 0xF];
+    value >>= 4;
+  }
+  return digits;
+}
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// True if `name` is a temporary copy whose destination name begins with `prefix`.
+bool temporary_copy_of(std::string_view name, std::string_view prefix) {
+  const std::size_t expected = 1 + prefix.size() + MARKER.size() + RANDOM_DIGITS;
+  if (name.size() != expected || name.front() != '.') return false;
+  if (name.substr(1, prefix.size()) != prefix) return false;
+  if (name.substr(1 + prefix.size(), MARKER.size()) != MARKER) return false;
+  const auto digits = name.substr(name.size() - RANDOM_DIGITS);
+  return std::all_of(digits.begin(), digits.end(), is_hex_digit);
+}
+
+void remove_quietly(const fs::path& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+}
+
+// Removes what a crash left beside `to`: only regular files of exactly the temporary form.
+void remove_leftovers(const fs::path& to) {
+  const std::string prefix = name_prefix(to);
+  std::error_code error;
+  for (fs::directory_iterator entry(to.parent_path(), error), end; !error && entry != end;
+       entry.increment(error)) {
+    std::error_code status_error;
+    if (temporary_copy_of(entry->path().filename().string(), prefix) &&
+        entry->symlink_status(status_error).type() == fs::file_type::regular) {
+      remove_quietly(entry->path());
+    }
+  }
+}
+
+struct SourceFile {
+  FileDescriptor descriptor;
+  platform::FileIdentity identity;
+};
+
+std::optional<SourceFile> open_source(const fs::path& from) {
+  std::error_code error;
+  FileDescriptor descriptor = open_regular_file(from, O_RDONLY, error);
+  if (!descriptor.is_open()) return std::nullopt;
+  const auto identity = platform::file_identity(descriptor.get());
+  if (!identity) return std::nullopt;
+  return SourceFile{std::move(descriptor), *identity};
+}
+
+bool same_state(const platform::FileIdentity& a, const platform::FileIdentity& b) {
+  return a.size == b.size && a.modified_seconds == b.modified_seconds &&
+         a.modified_nanoseconds == b.modified_nanoseconds;
+}
+
+bool set_times_and_mode(int fd, const platform::FileIdentity& source, mode_t mode) {
+  const timespec times[2] = {{source.modified_seconds, source.modified_nanoseconds},
+                             {source.modified_seconds, source.modified_nanoseconds}};
+  return ::fchmod(fd, mode & 07777) == 0 && ::futimens(fd, times) == 0;
+}
+
+// Whether `to` is still what the comparison saw: absent, or a file of the same size and time.
+bool destination_as_seen(const fs::path& to, const SeenDestination& seen) {
+  std::error_code error;
+  const auto status = fs::status(to, error);
+  if (status.type() == fs::file_type::not_found) return !seen.exists;
+  if (error || !seen.exists || status.type() != fs::file_type::regular) return false;
+  const auto size = fs::file_size(to, error);
+  if (error || size != seen.size) return false;
+  const auto time = fs::last_write_time(to, error);
+  return !error && util::equal(time, seen.time);
+}
+
+// The old destination becomes the next generation, as a second name for the same file where
+// the volume allows, so that the destination path is never empty.
+bool keep_generation(const fs::path& to) {
+  for (unsigned n = 1;; ++n) {
+    fs::path generation = to;
+    generation += util::to_path(FATHER_SON_SUFFIX);
+    generation += std::to_string(n);
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(generation, error))) continue;
+    if (::link(to.c_str(), generation.c_str()) == 0) return true;
+    if (errno == EEXIST) continue;
+    return ::rename(to.c_str(), generation.c_str()) == 0;
+  }
+}
+
+class Copy {
+ public:
+  Copy(const fs::path& from, const fs::path& to, const SafeCopyOptions& options)
+      : from_(from),
+        to_(to),
+        options_(options),
+        temporary_(to.parent_path() / ("." + name_prefix(to) + std::string(MARKER) + random_digits())) {}
+  Copy(const Copy&) = delete;
+  Copy& operator=(const Copy&) = delete;
+  ~Copy() {
+    if (!committed_) remove_quietly(temporary_);
+  }
+
+  CopyResult run() {
+    remove_leftovers(to_);
+    auto source = open_source(from_);
+    if (!source) return failed("copy_failed", errno);
+    FileDescriptor output(::open(temporary_.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!output.is_open()) return failed("copy_failed", errno);
+    const auto copied = copy_blocks(source->descriptor.get(), output.get());
+    if (copied != CopyResult::Copied) return copied;
+    if (!source_unchanged(*source)) return failed("copy_source_changed");
+    if (!util::flush_file(output.get())) return failed("copy_failed", errno);
+    if (!util::files_equal(wide(from_), wide(temporary_))) return differs();
+    if (!source_unchanged(*source)) return failed("copy_source_changed");
+    struct stat mode {};
+    if (::fstat(source->descriptor.get(), &mode) != 0 ||
+        !set_times_and_mode(output.get(), source->identity, mode.st_mode)) {
+      return failed("copy_failed", errno);
+    }
+    output.reset();
+    return commit();
+  }
+
+ private:
+  CopyResult copy_blocks(int input, int output) {
+    std::vector<char> block(COPY_BLOCK);
+    std::uint64_t total = 0;
+    for (;;) {
+      const ssize_t count = ::read(input, block.data(), block.size());
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) return failed("copy_failed", errno);
+      if (count == 0) break;
+      if (options_.stop_requested && options_.stop_requested()) return cancelled();
+      const std::string_view bytes(block.data(), static_cast<std::size_t>(count));
+      if (const auto error = util::write_all(output, bytes)) {
+        return failed("copy_failed", error.value());
+      }
+      total += bytes.size();
+      if (options_.copied) options_.copied(total);
+    }
+    expected_total_ = total;
+    return CopyResult::Copied;
+  }
+
+  // The size and time taken when the source was opened must still hold, and every byte of
+  // that size must have been read: a read that ended early is no end of the file.
+  bool source_unchanged(const SourceFile& source) const {
+    const auto now = platform::file_identity(source.descriptor.get());
+    return now && same_state(*now, source.identity) &&
+           expected_total_ == static_cast<std::uint64_t>(source.identity.size);
+  }
+
+  CopyResult commit() {
+    if (!destination_as_seen(to_, options_.seen)) {
+      const std::wstring text = translate("copy_destination_changed") + wide(to_);
+      log_at(LogLevel::Warning, text);
+      report_sync_error(text);
+      return CopyResult::Failed;
+    }
+    if (options_.keep_generation && options_.seen.exists && !keep_generation(to_)) {
+      return failed("copy_failed", errno);
+    }
+    if (::rename(temporary_.c_str(), to_.c_str()) != 0) return failed("copy_failed", errno);
+    committed_ = true;
+    (void)util::flush_folder(to_.parent_path());
+    return CopyResult::Copied;
+  }
+
+  // `error` is the system's error number where a call failed, 0 where nothing failed.
+  CopyResult failed(std::string_view reason_key, int error = 0) {
+    std::wstring reason = translate(reason_key);
+    if (error != 0) {
+      reason += L" " + util::string_to_wstring(std::error_code(error, std::generic_category()).message());
+    }
+    log_at(LogLevel::Error, translate("copying_label"), wide(from_), wide(to_), reason);
+    report_sync_error(translate("copy_failed_for") + wide(from_) + L" -> " + wide(to_));
+    return CopyResult::Failed;
+  }
+
+  CopyResult differs() {
+    log_at(LogLevel::Error, translate("copying_label"), wide(from_), wide(to_),
+           translate("copy_verification_differs"));
+    report_sync_error(translate("copied_file_differs") + wide(to_));
+    return CopyResult::Failed;
+  }
+
+  CopyResult cancelled() {
+    log_at(LogLevel::Info, translate("copy_cancelled"), wide(from_));
+    return CopyResult::Cancelled;
+  }
+
+  const fs::path& from_;
+  const fs::path& to_;
+  const SafeCopyOptions& options_;
+  const fs::path temporary_;
+  std::uint64_t expected_total_ = 0;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+bool is_temporary_copy_name(std::string_view file_name) {
+  const std::size_t fixed = 1 + MARKER.size() + RANDOM_DIGITS;
+  if (file_name.size() < fixed) return false;
+  return temporary_copy_of(file_name, file_name.substr(1, file_name.size() - fixed));
+}
+
+CopyResult safe_copy(const fs::path& from, const fs::path& to, const SafeCopyOptions& options) {
+  Copy copy(from, to, options);
+  return copy.run();
+}
+
+}  // namespace TWL_Core

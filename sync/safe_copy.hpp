@@ -1,0 +1,49 @@
+#pragma once
+// Copies a local file over a local destination so that the destination path always holds
+// either its old content or the complete, verified new content, whatever happens meanwhile
+// (a crash, a full disk, a stop, a source or destination changed by someone else).
+//
+// The new content is written beside the destination under a temporary name of this program
+// (created 0600), checked against the source byte for byte, given the source's permission
+// bits and modification time, and renamed over the destination only if the destination is
+// still as the comparison saw it. With generations, the old destination becomes the next
+// "<name>.bak.<n>" right before that rename. Runs on the sync worker thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+
+#include "foundation/file_time.hpp"
+
+namespace TWL_Core {
+
+enum class CopyResult : std::int32_t { Copied = 1, Failed = 2, Cancelled = 3 };
+
+// What the comparison saw at the destination: nothing, or a file of this size and time.
+struct SeenDestination {
+  bool exists = false;
+  std::uint64_t size = 0;
+  util::FileTime time{};
+};
+
+struct SafeCopyOptions {
+  SeenDestination seen;
+  bool keep_generation = false;               // "fatherSonPrinciple"
+  std::function<bool()> stop_requested;       // polled per block; empty: never
+  std::function<void(std::uint64_t)> copied;  // bytes copied so far, per block; may be empty
+};
+
+// Copies `from` over `to` as described above. Failed, cancelled and refused copies leave `to`
+// untouched and no temporary file behind; each failure is logged and reported to the current
+// run's report. Temporary files that a crash left for `to` are removed first.
+[[nodiscard]] CopyResult safe_copy(const std::filesystem::path& from,
+                                   const std::filesystem::path& to,
+                                   const SafeCopyOptions& options);
+
+// True if `file_name` is a temporary copy of this program: "." + (a prefix of) the
+// destination's name + ".ternwell-partial-" + 16 lower-case hex digits. Synchronisers never
+// take such a file for one of the user's.
+[[nodiscard]] bool is_temporary_copy_name(std::string_view file_name);
+
+}  // namespace TWL_Core
