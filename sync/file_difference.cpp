@@ -100,20 +100,18 @@ FileDifference::FileDifference(std::wstring source, std::wstring target,
 std::uint64_t FileDifference::operator()() {
   bool source_mounted = true;
   bool target_mounted = true;
-  util::FileTime source_time;
-  util::FileTime target_time;
-  const bool source_read =
-      read_file_info(source_, source_mounted, source_size_, source_time, source_remote(ssh_kind_));
-  const bool target_read =
-      read_file_info(target_, target_mounted, target_size_, target_time, target_remote(ssh_kind_));
+  const bool source_read = read_file_info(source_, source_mounted, source_size_, source_time_,
+                                          source_remote(ssh_kind_));
+  const bool target_read = read_file_info(target_, target_mounted, target_size_, target_time_,
+                                          target_remote(ssh_kind_));
   if (!source_read) {
     result_ = source_mounted ? Difference::SourceNotExits : Difference::SourceDriveNotMounted;
   } else if (!target_read) {
     result_ = target_mounted ? Difference::DestNotExists : Difference::DestDriveNotMounted;
   } else {
-    result_ = compare_metadata(source_time, target_time);
+    result_ = compare_metadata(source_time_, target_time_);
     if (result_ == Difference::Equal && compares(CompareItem::Content)) {
-      compare_content(source_time, target_time);
+      compare_content(source_time_, target_time_);
     }
   }
   log_at(LogLevel::Debug, "FileDifference result: ", difference_label(result_));

@@ -42,6 +42,9 @@ class FileDifference {
   Difference result() const { return result_; }
   std::uint64_t source_size() const { return source_size_; }
   std::uint64_t target_size() const { return target_size_; }
+  // The modification times read; meaningful only for a side that was read.
+  util::FileTime source_time() const { return source_time_; }
+  util::FileTime target_time() const { return target_time_; }
 
   // The first of: later time (either side), larger size (either side), Equal. Only the
   // criteria of this comparison count.
@@ -61,6 +64,8 @@ class FileDifference {
   const std::wstring target_;
   std::uint64_t source_size_ = 0;
   std::uint64_t target_size_ = 0;
+  util::FileTime source_time_{};
+  util::FileTime target_time_{};
   std::set<CompareItem> criteria_;
   const std::uint16_t tolerance_seconds_;
   const SSHPATH ssh_kind_;

@@ -10,6 +10,7 @@
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
 #include "sync/filesystem_util.hpp"
+#include "sync/sync_file.hpp"
 #include "sync/volume_label.hpp"
 
 namespace TWL_Core {
@@ -22,8 +23,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto SSH_DIR_CACHE_AGE = 60s;
 constexpr auto PASS_INTERVAL = 1s;
 
+void run_file_item(const ItemRun& run) {
+  SyncFile sync(run.item, run.files, run.plan_only, run.target_is_dir);
+  sync();
+}
+
 std::map<SyncItemType, ItemRunner>& item_runners() {
-  static std::map<SyncItemType, ItemRunner> runners;
+  static std::map<SyncItemType, ItemRunner> runners{{SyncItemType::File, run_file_item}};
   return runners;
 }
 
