@@ -428,6 +428,10 @@ bool Config::interpret_sync_item(const Tree& entry, SyncItem& item) {
     item.type = str_to_sync_item_type(type);
     item.wildcard = wildcard;
     item.sync_cycle = required_number(entry, L"SyncCycle");
+    // A source that this program deletes after copying it is no deletion to pass on.
+    if (item.flags.delAftercopy && item.flags.syncDeletions) {
+      log_at(LogLevel::Info, translate("sync_item_move_keeps_targets") + item.name);
+    }
     return true;
   } catch (const std::exception& e) {
     log_at(LogLevel::Error, translate_utf8("config_read_sync_settings"), std::string_view(e.what()));

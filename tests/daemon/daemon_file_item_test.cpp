@@ -104,6 +104,7 @@ TEST_F(DaemonFileItemTest, MoveRemovesTheSourceAfterAVerifiedCopy) {
   std::this_thread::sleep_for(2s);  // later passes find the source missing
   stop();
   EXPECT_EQ(test::read_file(target), "moving out") << "the copy is never deleted";
+  EXPECT_EQ(count("Info\tsync_item_move_keeps_targets"), 1u) << "said once, at load";
 }
 
 TEST_F(DaemonFileItemTest, GenerationsKeepThreeEarlierVersions) {
