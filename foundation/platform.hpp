@@ -60,6 +60,11 @@ std::optional<FileIdentity> file_identity(int fd);
 // closed descriptor with errno set, and nothing created is left behind.
 FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to);
 
+// Copies up to `max_bytes` from the current offset of `from` to the current offset of `to`,
+// inside the kernel where the system can, and advances both offsets. Returns the bytes copied,
+// 0 at the end of `from`, or -1 with errno set.
+[[nodiscard]] long long copy_chunk(int from, int to, std::size_t max_bytes);
+
 // Flushes an open file's data through to the storage device; false with errno set on failure.
 // On macOS a plain fsync stops at the drive's cache, so this asks for a full flush there.
 bool flush_to_device(int fd);

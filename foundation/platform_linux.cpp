@@ -205,6 +205,27 @@ FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
   return copy;
 }
 
+long long copy_chunk(int from, int to, std::size_t max_bytes) {
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, max_bytes, 0);
+    if (copied >= 0) return copied;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+    break;  // these two files cannot be copied between inside the kernel
+  }
+  static thread_local std::vector<char> block(COPY_BLOCK);
+  for (;;) {
+    const ssize_t got = ::read(from, block.data(), std::min(block.size(), max_bytes));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got;
+    if (const auto error = util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
+      errno = error.value();
+      return -1;
+    }
+    return got;
+  }
+}
+
 bool flush_to_device(int fd) { return ::fsync(fd) == 0; }
 
 }  // namespace TWL_Core::platform

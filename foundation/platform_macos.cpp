@@ -9,10 +9,13 @@
 #include <sys/ucred.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
 #include <vector>
+
+#include "foundation/descriptor_io.hpp"
 
 #include "foundation/platform.hpp"
 
@@ -103,6 +106,22 @@ FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
   ::unlink(to.c_str());
   errno = error;
   return copy;
+}
+
+// macOS has no in-kernel copy between two open files; a plain read and write it is.
+long long copy_chunk(int from, int to, std::size_t max_bytes) {
+  static thread_local std::vector<char> block(std::size_t{1} << 20);
+  for (;;) {
+    const ssize_t got = ::read(from, block.data(), std::min(block.size(), max_bytes));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got;
+    if (const auto error =
+            util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
+      errno = error.value();
+      return -1;
+    }
+    return got;
+  }
 }
 
 bool flush_to_device(int fd) {
