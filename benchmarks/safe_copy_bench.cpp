@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
 #include "sync/safe_copy.hpp"
+#include "sync/sync_file.hpp"
 
 namespace {
 
@@ -86,6 +88,16 @@ int main() {
     benchmark::DoNotOptimize(util::files_equal(util::from_path(source), util::from_path(ours)));
   });
 
+  const double idle_pass = best_seconds([&] {
+    CompareItems size_and_time;
+    size_and_time.criteria = {CompareItem::Size, CompareItem::Time};
+    const SyncItem item(L"bench", SyncItemType::File, util::from_path(source), util::from_path(ours),
+                        L"*", {}, SyncFlags{}, size_and_time);
+    std::atomic<std::size_t> files{0};
+    SyncFile pass(item, files, false, false);
+    pass();
+  });
+
   std::printf("1 GiB file, best of %d runs, from the page cache\n", RUNS);
   std::printf("cp + cmp                 %8.3f s\n", cp_cmp);
   std::printf("cp + sync + cmp          %8.3f s\n", cp_sync_cmp);
@@ -93,6 +105,7 @@ int main() {
               safe, cp_cmp / safe, cp_sync_cmp / safe);
   std::printf("cmp                      %8.3f s\n", cmp);
   std::printf("content comparison       %8.3f s   ratio %.2f\n", equal, cmp / equal);
+  std::printf("file item pass, nothing to do (size and time): %.6f s\n", idle_pass);
   fs::remove_all(dir);
   return 0;
 }
