@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
+#include "foundation/file_ops.hpp"
+#include "foundation/text.hpp"
 #include "tests/daemon/daemon_fixture.hpp"
 
 using namespace std::chrono_literals;
@@ -122,6 +125,63 @@ TEST_F(DaemonFileItemTest, GenerationsKeepThreeEarlierVersions) {
               "version " + std::to_string(n - 1));
   }
 }
+
+}  // namespace
+}  // namespace TWL_Core
+
+namespace TWL_Core {
+namespace {
+
+bool has_temporary_copy(const fs::path& folder) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    if (entry.path().filename().string().find(".ternwell-partial-") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void write_large_file(const fs::path& path, char fill, std::size_t bytes) {
+  std::ofstream out(path, std::ios::binary);
+  const std::string block(1 << 20, fill);
+  for (std::size_t written = 0; written < bytes; written += block.size()) out << block;
+}
+
+// A daemon killed in the middle of a copy leaves the old file under the real name, and the
+// next daemon finishes the job: no side ever holds a partial file under its own name.
+class DaemonCrashTest : public DaemonFileItemTest,
+                        public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DaemonCrashTest, KilledDuringALargeCopyAndRestarted) {
+  const bool back_to_source = GetParam();
+  const fs::path& newer = back_to_source ? target : source;
+  const fs::path& older = back_to_source ? source : target;
+  constexpr std::size_t SIZE = std::size_t{512} << 20;
+  test::write_file(older, "the old version");
+  fs::last_write_time(older, fs::file_time_type::clock::now() - 600s);
+  write_large_file(newer, 'n', SIZE);
+  fs::last_write_time(newer, fs::file_time_type::clock::now() - 60s);
+  configure({"twoWaySync"});
+
+  start();
+  ASSERT_TRUE(test::wait_until([&] { return has_temporary_copy(older.parent_path()); }, 20s))
+      << test::read_file(log);
+  daemon->send(SIGKILL);
+  (void)daemon->wait_for_exit(5s);
+  EXPECT_EQ(test::read_file(older), "the old version") << "the real name keeps the old file";
+
+  start();
+  ASSERT_TRUE(test::wait_until([&] { return fs::file_size(older) == SIZE; }, 60s))
+      << test::read_file(log);
+  ASSERT_TRUE(test::wait_until([&] { return !has_temporary_copy(older.parent_path()); }, 10s));
+  stop();
+  EXPECT_TRUE(util::files_equal(util::from_path(older), util::from_path(newer)));
+  EXPECT_EQ(fs::last_write_time(older), fs::last_write_time(newer));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDirections, DaemonCrashTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "TargetToSource" : "SourceToTarget"; });
 
 }  // namespace
 }  // namespace TWL_Core
