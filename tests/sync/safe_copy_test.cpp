@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "foundation/text.hpp"
 #include "logging/logging.hpp"
@@ -135,6 +137,24 @@ TEST_F(SafeCopyTest, LeftoversOfACrashAreRemovedButLookalikesOfTheUserStay) {
   expected.push_back("file.txt");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(names_in(target_dir), expected);
+}
+
+// Between the comparison and the copy the source may vanish or turn into something else.
+TEST_F(SafeCopyTest, ASourceThatIsGoneOrNoFileAnyMoreFails) {
+  test::write_file(to, "old");
+  const auto seen = seen_now();
+  const std::function<void()> changes[] = {
+      [&] { fs::remove(from); },
+      [&] { fs::create_directory(from); },
+      [&] { ::mkfifo(from.c_str(), 0600); },
+  };
+  for (const auto& change : changes) {
+    fs::remove_all(from);
+    change();
+    EXPECT_EQ(copy({seen, true, {}, {}}), CopyResult::Failed);
+    EXPECT_EQ(test::read_file(to), "old");
+    EXPECT_EQ(names_in(target_dir), std::vector<std::string>{"file.txt"});
+  }
 }
 
 TEST(TemporaryCopyNameTest, RecognisesOnlyTheExactForm) {

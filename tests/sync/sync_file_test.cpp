@@ -237,3 +237,33 @@ TEST_F(SyncFileTest, AConflictIsReportedOnceAsAnError) {
 
 }  // namespace
 }  // namespace TWL_Core
+
+namespace TWL_Core {
+namespace {
+
+// Sizes past 4 GiB must not wrap: sparse files cost no disk.
+TEST_F(SyncFileTest, SizesAbove4GiBCompareWithoutWrapping) {
+  put(source, "", 60s);
+  put(target, "x", 60s);
+  fs::resize_file(source, (std::uintmax_t{4} << 30) + 1);
+  fs::last_write_time(target, fs::last_write_time(source));
+  FileDifference difference(util::from_path(source), util::from_path(target),
+                            item(target).compare_items, SSHPATH::None, false);
+  EXPECT_EQ(difference(), (std::uint64_t{4} << 30) + 1);
+  EXPECT_EQ(difference.result(), Difference::SourceModified);
+}
+
+TEST_F(SyncFileTest, OddNamesAreCopiedLikeAnyOther) {
+  for (const char* name : {"line\nbreak.txt", "-rf", "  blanks  ", "ümlaut €.txt"}) {
+    const fs::path odd_source = source.parent_path() / name;
+    put(odd_source, name, 60s);
+    SyncItem odd(L"odd", SyncItemType::File, util::from_path(odd_source),
+                 util::from_path(target.parent_path()), L"*", {}, flags, {});
+    SyncFile sync(odd, files, false, true);
+    sync();
+    EXPECT_EQ(test::read_file(target.parent_path() / name), name) << name;
+  }
+}
+
+}  // namespace
+}  // namespace TWL_Core
