@@ -17,6 +17,7 @@
 #include "foundation/text.hpp"
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
+#include "sync/file_difference.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/log_capture.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -171,6 +172,34 @@ TEST_F(SynchronizeTest, ControllerIsReachableFromItsFirstPass) {
   controller.wait();
   EXPECT_TRUE(reachable);
   EXPECT_EQ(controller.get_message().text, L"working");
+}
+
+// Comparing a large file by content tells a controlling interface what is going on.
+TEST_F(SynchronizeTest, ContentComparisonOfALargeFilePublishesProgress) {
+  struct Case {
+    std::size_t bytes;
+    bool published;
+  };
+  for (const Case c : {Case{1000000, false}, Case{1000001, true}}) {
+    Config::unload();
+    test::write_file(source / "a.bin", std::string(c.bytes, 'a'));
+    test::write_file(target / "a.bin", std::string(c.bytes, 'a'));
+    add_item(L"compare", 0);
+    behaviours[L"compare"] = [&](const ItemRun&) {
+      CompareItems content;
+      content.criteria = {CompareItem::Content};
+      FileDifference difference(util::from_path(source / "a.bin"), util::from_path(target / "a.bin"),
+                                content, SSHPATH::None, false);
+      (void)difference();
+    };
+    Synchronize& controller = Synchronize::create(SyncType::Once, nullptr, SyncRole::Background);
+    controller.wait();
+    const SyncMessage message = controller.get_message();
+    EXPECT_EQ(!message.text.empty(), c.published) << c.bytes;
+    if (c.published) {
+      EXPECT_EQ(message.total, c.bytes);
+    }
+  }
 }
 
 TEST_F(SynchronizeTest, ContinuousPassesRepeatEverySecond) {
