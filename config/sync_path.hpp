@@ -15,6 +15,9 @@ enum class PathType : std::int32_t { Filesystem = 0, Ssh = 1 };
 // Which sides of an item are SSH endpoints.
 enum class SSHPATH : std::int32_t { None = 0, Source = 1, Target = 2, Both = 3 };
 
+inline bool source_is_remote(SSHPATH kind) { return (static_cast<int>(kind) & 1) != 0; }
+inline bool target_is_remote(SSHPATH kind) { return (static_cast<int>(kind) & 2) != 0; }
+
 class SyncPath {
  public:
   virtual ~SyncPath() = default;

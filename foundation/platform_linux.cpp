@@ -111,32 +111,13 @@ std::optional<std::string> walk_up_to_device_change(fs::path path, dev_t device)
   }
 }
 
-bool copy_by_reading(int from, int to, off_t offset) {
-  std::vector<char> block(COPY_BLOCK);
+// The whole of `from`, from its start, into the empty `to`.
+bool copy_whole_file(int from, int to) {
+  if (::lseek(from, 0, SEEK_SET) != 0) return false;
   for (;;) {
-    const ssize_t got = ::pread(from, block.data(), block.size(), offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
-      return false;
-    }
-    offset += got;
-  }
-}
-
-bool copy_in_kernel_or_by_reading(int from, int to) {
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t copied = ::copy_file_range(from, &offset, to, nullptr, COPY_BLOCK, 0);
-    if (copied < 0 && errno == EINTR) continue;
+    const long long copied = copy_chunk(from, to, COPY_BLOCK);
     if (copied == 0) return true;
-    if (copied > 0) continue;
-    // Older kernels and some file systems cannot copy between these two files.
-    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-      return copy_by_reading(from, to, offset);
-    }
-    return false;
+    if (copied < 0) return false;
   }
 }
 
@@ -196,7 +177,7 @@ FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
       ::open(to.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
   if (!copy.is_open()) return copy;
   const bool copied = ::ioctl(copy.get(), FICLONE, from_fd) == 0 ||
-                      copy_in_kernel_or_by_reading(from_fd, copy.get());
+                      copy_whole_file(from_fd, copy.get());
   if (copied && ::fchmod(copy.get(), source.st_mode & 07777) == 0) return copy;
   const int error = errno;
   copy.reset();
@@ -213,17 +194,7 @@ long long copy_chunk(int from, int to, std::size_t max_bytes) {
     if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
     break;  // these two files cannot be copied between inside the kernel
   }
-  static thread_local std::vector<char> block(COPY_BLOCK);
-  for (;;) {
-    const ssize_t got = ::read(from, block.data(), std::min(block.size(), max_bytes));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got;
-    if (const auto error = util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
-      errno = error.value();
-      return -1;
-    }
-    return got;
-  }
+  return util::copy_by_reading(from, to, max_bytes);
 }
 
 bool flush_to_device(int fd) { return ::fsync(fd) == 0; }

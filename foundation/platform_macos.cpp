@@ -110,18 +110,7 @@ FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to) {
 
 // macOS has no in-kernel copy between two open files; a plain read and write it is.
 long long copy_chunk(int from, int to, std::size_t max_bytes) {
-  static thread_local std::vector<char> block(std::size_t{1} << 20);
-  for (;;) {
-    const ssize_t got = ::read(from, block.data(), std::min(block.size(), max_bytes));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got;
-    if (const auto error =
-            util::write_all(to, std::string_view(block.data(), static_cast<std::size_t>(got)))) {
-      errno = error.value();
-      return -1;
-    }
-    return got;
-  }
+  return util::copy_by_reading(from, to, max_bytes);
 }
 
 bool flush_to_device(int fd) {

@@ -23,9 +23,6 @@ constexpr std::array<std::string_view, 8> LABELS{
     "Equal",          "SourceModified",        "DestModified",        "DestNotExists",
     "SourceNotExits", "SourceDriveNotMounted", "DestDriveNotMounted", "ContentConflict"};
 
-bool source_remote(SSHPATH kind) { return (static_cast<int>(kind) & 1) != 0; }
-bool target_remote(SSHPATH kind) { return (static_cast<int>(kind) & 2) != 0; }
-
 // A missing file counts as gone only where its folder is still there; a missing folder is
 // taken for a volume that is not (or no longer) mounted there.
 bool folder_present(const std::wstring& path) {
@@ -101,9 +98,9 @@ std::uint64_t FileDifference::operator()() {
   bool source_mounted = true;
   bool target_mounted = true;
   const bool source_read = read_file_info(source_, source_mounted, source_size_, source_time_,
-                                          source_remote(ssh_kind_));
+                                          source_is_remote(ssh_kind_));
   const bool target_read = read_file_info(target_, target_mounted, target_size_, target_time_,
-                                          target_remote(ssh_kind_));
+                                          target_is_remote(ssh_kind_));
   if (!source_read) {
     result_ = source_mounted ? Difference::SourceNotExits : Difference::SourceDriveNotMounted;
   } else if (!target_read) {

@@ -209,8 +209,8 @@ bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
   return safe_copy(util::to_path(from), util::to_path(to), options) == CopyResult::Copied;
 }
 
-bool SyncFile::source_remote() const { return (static_cast<int>(ssh_kind_) & 1) != 0; }
+bool SyncFile::source_remote() const { return source_is_remote(ssh_kind_); }
 
-bool SyncFile::target_remote() const { return (static_cast<int>(ssh_kind_) & 2) != 0; }
+bool SyncFile::target_remote() const { return target_is_remote(ssh_kind_); }
 
 }  // namespace TWL_Core
