@@ -13,7 +13,7 @@ namespace TWL_Core::FilesystemUtil {
 
 bool file_exists(const std::wstring& path) {
   std::error_code ec;
-  const auto type = std::filesystem::status(util::wstring_to_string(path), ec).type();
+  const auto type = std::filesystem::status(util::to_path(path), ec).type();
   return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
 }
 

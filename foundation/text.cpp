@@ -9,6 +9,12 @@ namespace {
 
 constexpr char32_t MAX_CODE_POINT = 0x10FFFF;
 
+// A byte of a path that is not UTF-8 travels in a wide text as the lone low surrogate
+// U+DC80..U+DCFF, which no UTF-8 text decodes to, so the path's bytes come back unchanged.
+constexpr char32_t ESCAPED_BYTE_BASE = 0xDC00;
+constexpr char32_t ESCAPED_BYTE_FIRST = 0xDC80;
+constexpr char32_t ESCAPED_BYTE_LAST = 0xDCFF;
+
 bool is_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 void append_utf8(std::string& out, char32_t c) {
@@ -44,6 +50,31 @@ char32_t minimum_for_length(std::size_t length) {
   return length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
 }
 
+// One UTF-8 sequence: its code point if valid, and how many bytes a decoder steps over. A lead
+// byte without its continuation bytes is one byte long; a complete but overlong, surrogate or
+// out-of-range sequence is as long as its lead byte announces.
+struct Sequence {
+  char32_t value = 0;
+  std::size_t length = 1;
+  bool valid = false;
+};
+
+Sequence read_sequence(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {lead, 1, true};
+  const std::size_t length = sequence_length(lead);
+  if (length == 0 || i + length > text.size()) return {};
+  char32_t value = lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto byte = static_cast<unsigned char>(text[i + k]);
+    if (!is_continuation(byte)) return {};
+    value = (value << 6) | (byte & 0x3F);
+  }
+  const bool valid =
+      value >= minimum_for_length(length) && !is_surrogate(value) && value <= MAX_CODE_POINT;
+  return {value, length, valid};
+}
+
 }  // namespace
 
 std::string wstring_to_string(std::wstring_view text) {
@@ -56,45 +87,44 @@ std::string wstring_to_string(std::wstring_view text) {
 std::wstring string_to_wstring(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out += static_cast<wchar_t>(lead);
-      ++i;
-      continue;
-    }
-    const std::size_t length = sequence_length(lead);
-    if (length == 0 || i + length > text.size()) {
-      out += static_cast<wchar_t>(REPLACEMENT_CHARACTER);
-      ++i;
-      continue;
-    }
-    char32_t value = lead & (0x7F >> length);
-    std::size_t k = 1;
-    for (; k < length; ++k) {
-      const auto byte = static_cast<unsigned char>(text[i + k]);
-      if (!is_continuation(byte)) break;
-      value = (value << 6) | (byte & 0x3F);
-    }
-    if (k < length) {
-      out += static_cast<wchar_t>(REPLACEMENT_CHARACTER);
-      ++i;
-      continue;
-    }
-    const bool valid =
-        value >= minimum_for_length(length) && !is_surrogate(value) && value <= MAX_CODE_POINT;
-    out += static_cast<wchar_t>(valid ? value : REPLACEMENT_CHARACTER);
-    i += length;
+  for (std::size_t i = 0; i < text.size();) {
+    const Sequence sequence = read_sequence(text, i);
+    out += static_cast<wchar_t>(sequence.valid ? sequence.value : REPLACEMENT_CHARACTER);
+    i += sequence.length;
   }
   return out;
 }
 
 std::filesystem::path to_path(std::wstring_view path) {
-  return std::filesystem::path(wstring_to_string(path));
+  std::string bytes;
+  bytes.reserve(path.size());
+  for (wchar_t c : path) {
+    const auto code = static_cast<char32_t>(c);
+    if (code >= ESCAPED_BYTE_FIRST && code <= ESCAPED_BYTE_LAST) {
+      bytes += static_cast<char>(code - ESCAPED_BYTE_BASE);
+    } else {
+      append_utf8(bytes, code);
+    }
+  }
+  return std::filesystem::path(std::move(bytes));
 }
 
-std::wstring from_path(const std::filesystem::path& path) { return string_to_wstring(path.string()); }
+std::wstring from_path(const std::filesystem::path& path) {
+  const std::string& bytes = path.native();
+  std::wstring out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const Sequence sequence = read_sequence(bytes, i);
+    if (sequence.valid) {
+      out += static_cast<wchar_t>(sequence.value);
+      i += sequence.length;
+    } else {
+      out += static_cast<wchar_t>(ESCAPED_BYTE_BASE + static_cast<unsigned char>(bytes[i]));
+      ++i;
+    }
+  }
+  return out;
+}
 
 std::wstring to_string(bool value) { return value ? L"true" : L"false"; }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Text conversions shared by every subsystem. Wide strings hold one Unicode code point per
-// unit; narrow strings are UTF-8. None of the conversions fails: input that cannot be
-// converted becomes U+FFFD. Free of shared state, callable from any thread.
+// unit; narrow strings are UTF-8. None of the conversions fails: text that cannot be converted
+// becomes U+FFFD, while paths keep every byte (to_path, from_path). Free of shared state,
+// callable from any thread.
 
 #include <cstdint>
 #include <filesystem>
@@ -18,9 +19,11 @@ std::string wstring_to_string(std::wstring_view text);
 // Decodes UTF-8; truncated, overlong, surrogate, out-of-range and stray bytes become U+FFFD.
 std::wstring string_to_wstring(std::string_view text);
 
-// A file-system path from a wide text, encoded as UTF-8 whatever the locale.
+// A path's bytes as a wide text and back, whatever the locale. UTF-8 decodes to its code
+// points; every byte that is not part of valid UTF-8 is kept (as U+DC80..U+DCFF), so
+// to_path(from_path(p)) names the same file for any p. wstring_to_string turns such bytes into
+// U+FFFD, which keeps log lines valid UTF-8.
 std::filesystem::path to_path(std::wstring_view path);
-// The UTF-8 form of a path as a wide text.
 std::wstring from_path(const std::filesystem::path& path);
 
 // "true" or "false".

@@ -91,6 +91,24 @@ TEST(WstringToString, EncodesEachCodePointAndDecodesItBack) {
   }
 }
 
+TEST(PathConversion, KeepsEveryByteOfANameThatIsNotUtf8) {
+  const std::string_view names[] = {
+      "plain.txt",         "\xC3\xBCmlaut \xE2\x82\xAC",  // valid UTF-8
+      "latin1 caf\xE9",    "\xFF\xFE",                     // stray bytes
+      "cut \xE2\x82",       "\xC0\xAF overlong",              // truncated, overlong
+      "\xED\xB2\x80 surrogate", "\xF4\x90\x80\x80 too large",
+  };
+  for (const std::string_view name : names) {
+    const std::wstring wide = from_path(std::filesystem::path(std::string(name)));
+    EXPECT_EQ(hex(to_path(wide).native()), hex(name)) << hex(name);
+    const std::string shown = wstring_to_string(wide);
+    EXPECT_EQ(wstring_to_string(string_to_wstring(shown)), shown)
+        << "a log line shows " << hex(name) << " as valid UTF-8";
+  }
+  EXPECT_EQ(from_path("\xC3\xBC"), L"\u00FC");
+  EXPECT_NE(from_path("\xFF"), from_path("\xFE"));
+}
+
 std::string parse_outcome(const std::wstring& text) {
   try {
     return "value " + std::to_string(to_uint16_t(text));

@@ -192,5 +192,30 @@ TEST_F(SafeCopyTest, AFullVolumeLeavesTheOldDestination) {
   ::umount2(target_dir.c_str(), MNT_DETACH);
 }
 
+// A destination folder that cannot be written: made read-only by its mode, or for root (whom
+// modes do not stop) by a read-only bind mount over it.
+TEST_F(SafeCopyTest, AFolderWithoutWritePermissionLeavesTheOldDestination) {
+  test::write_file(to, "old");
+  if (::geteuid() != 0) {
+    fs::permissions(target_dir, fs::perms::owner_read | fs::perms::owner_exec);
+  } else {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      GTEST_SKIP() << "no private mount table: " << std::strerror(errno);
+    }
+    ASSERT_EQ(::mount(target_dir.c_str(), target_dir.c_str(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(::mount(nullptr, target_dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
+                      nullptr),
+              0)
+        << std::strerror(errno);
+  }
+  EXPECT_EQ(copy({seen_now(), true, {}, {}}), CopyResult::Failed);
+  EXPECT_EQ(test::read_file(to), "old");
+  EXPECT_EQ(names_in(target_dir), std::vector<std::string>{"file.txt"});
+  EXPECT_EQ(report.errors().size(), 1u);
+  if (::geteuid() == 0) ::umount2(target_dir.c_str(), MNT_DETACH);
+  fs::permissions(target_dir, fs::perms::owner_all);
+}
+
 }  // namespace
 }  // namespace TWL_Core

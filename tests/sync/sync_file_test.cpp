@@ -254,7 +254,8 @@ TEST_F(SyncFileTest, SizesAbove4GiBCompareWithoutWrapping) {
 }
 
 TEST_F(SyncFileTest, OddNamesAreCopiedLikeAnyOther) {
-  for (const char* name : {"line\nbreak.txt", "-rf", "  blanks  ", "ümlaut €.txt"}) {
+  for (const char* name :
+       {"line\nbreak.txt", "-rf", "  blanks  ", "ümlaut €.txt", "latin1 caf\xE9", "\xFF\xFE"}) {
     const fs::path odd_source = source.parent_path() / name;
     put(odd_source, name, 60s);
     SyncItem odd(L"odd", SyncItemType::File, util::from_path(odd_source),
