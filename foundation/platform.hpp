@@ -65,6 +65,12 @@ FileDescriptor copy_to_new_file(int from_fd, const std::filesystem::path& to);
 // 0 at the end of `from`, or -1 with errno set.
 [[nodiscard]] long long copy_chunk(int from, int to, std::size_t max_bytes);
 
+// True when the file system holding the existing folder `folder` takes names that differ only
+// in case for one name (APFS and HFS+ by default, FAT, exFAT, case-folding folders). When the
+// system cannot tell, the answer is true on macOS, whose volumes mostly ignore case, and what a
+// lookup of a name in other case shows elsewhere.
+[[nodiscard]] bool names_ignore_case(const std::filesystem::path& folder);
+
 // Flushes an open file's data through to the storage device; false with errno set on failure.
 // On macOS a plain fsync stops at the drive's cache, so this asks for a full flush there.
 bool flush_to_device(int fd);

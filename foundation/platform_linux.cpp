@@ -3,10 +3,12 @@
 #include <mntent.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -198,5 +200,73 @@ long long copy_chunk(int from, int to, std::size_t max_bytes) {
 }
 
 bool flush_to_device(int fd) { return ::fsync(fd) == 0; }
+
+namespace {
+
+constexpr long FAT_MAGIC = 0x4d44;
+constexpr long EXFAT_MAGIC = 0x2011BAB0;
+constexpr long NTFS_MAGIC = 0x5346544e;
+constexpr long NTFS3_MAGIC = 0x7366746e;
+#ifndef FS_CASEFOLD_FL
+constexpr int FS_CASEFOLD_FL = 0x40000000;
+#endif
+
+bool case_insensitive_type(const fs::path& folder) {
+  struct statfs info {};
+  if (::statfs(folder.c_str(), &info) != 0) return false;
+  const long type = static_cast<long>(info.f_type);
+  return type == FAT_MAGIC || type == EXFAT_MAGIC || type == NTFS_MAGIC || type == NTFS3_MAGIC;
+}
+
+bool case_folding_folder(const fs::path& folder) {
+  const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+  int flags = 0;
+  return fd.is_open() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+}
+
+std::string with_case_swapped(const std::string& name) {
+  std::string swapped = name;
+  for (char& c : swapped) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isupper(byte)) c = static_cast<char>(std::tolower(byte));
+    else if (std::islower(byte)) c = static_cast<char>(std::toupper(byte));
+  }
+  return swapped;
+}
+
+// Whether `name` in `folder`, looked up with its letters' case swapped, finds the same file:
+// nothing when the name has no letters to swap.
+std::optional<bool> lookup_ignores_case(const fs::path& folder, const std::string& name) {
+  const std::string swapped = with_case_swapped(name);
+  if (swapped == name) return std::nullopt;
+  struct stat original {};
+  struct stat other {};
+  if (::lstat((folder / name).c_str(), &original) != 0) return std::nullopt;
+  if (::lstat((folder / swapped).c_str(), &other) != 0) return false;
+  return original.st_dev == other.st_dev && original.st_ino == other.st_ino;
+}
+
+// File systems whose type says nothing (FUSE, network file systems) are asked by looking up
+// the first name with letters, in the folder or else the folder's own name in its parent.
+bool lookup_shows_case_ignored(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (auto answer = lookup_ignores_case(folder, it->path().filename().string())) return *answer;
+  }
+  const fs::path absolute = fs::absolute(folder, ec).lexically_normal();
+  if (ec || !absolute.has_parent_path()) return false;
+  const fs::path name = absolute.filename().empty() ? absolute.parent_path().filename()
+                                                     : absolute.filename();
+  const fs::path parent =
+      absolute.filename().empty() ? absolute.parent_path().parent_path() : absolute.parent_path();
+  return lookup_ignores_case(parent, name.string()).value_or(false);
+}
+
+}  // namespace
+
+bool names_ignore_case(const fs::path& folder) {
+  return case_insensitive_type(folder) || case_folding_folder(folder) ||
+         lookup_shows_case_ignored(folder);
+}
 
 }  // namespace TWL_Core::platform

@@ -120,4 +120,10 @@ bool flush_to_device(int fd) {
   return ::fsync(fd) == 0;
 }
 
+// pathconf answers 1 for a case-sensitive volume and 0 otherwise; a volume that cannot answer
+// is taken to ignore case, as the Mac's default volumes do.
+bool names_ignore_case(const fs::path& folder) {
+  return ::pathconf(folder.c_str(), _PC_CASE_SENSITIVE) != 1;
+}
+
 }  // namespace TWL_Core::platform
