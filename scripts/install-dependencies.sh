@@ -13,7 +13,7 @@ as_root() {
 }
 
 install_debian() {
-  local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev gettext
+  local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev libicu-dev gettext
                   locales libgtest-dev libgmock-dev)
   $with_tests && packages+=(clang libc++-dev libc++abi-dev libbenchmark-dev openssh-server
                             python3-aiosmtpd iproute2 util-linux openssl)
@@ -44,7 +44,7 @@ generate_locales() {
 }
 
 install_macos() {
-  local packages=(cmake pkg-config libssh openssl@3 boost gettext googletest)
+  local packages=(cmake pkg-config libssh openssl@3 boost gettext icu4c googletest)
   $with_tests && packages+=(google-benchmark)
   for package in "${packages[@]}"; do
     brew list --versions "$package" >/dev/null 2>&1 || brew install "$package"
