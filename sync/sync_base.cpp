@@ -1,11 +1,56 @@
 #include "sync/sync_base.hpp"
 
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "foundation/platform.hpp"
 #include "foundation/text.hpp"
+#include "foundation/translation.hpp"
+#include "foundation/wildmatch.hpp"
 #include "logging/logging.hpp"
 #include "sync/mounted_drives.hpp"
+#include "sync/recycle_bin.hpp"
+#include "sync/safe_copy.hpp"
+#include "sync/sync_file.hpp"
+#include "sync/sync_plan.hpp"
+#include "sync/sync_report.hpp"
 #include "sync/synchronize.hpp"
+#include "sync/volume_label.hpp"
 
 namespace TWL_Core {
+namespace {
+
+namespace fs = std::filesystem;
+using translation::translate;
+
+std::wstring joined(const std::wstring& directory, const std::wstring& name) {
+  return util::with_trailing_char(directory, L'/') + name;
+}
+
+std::unique_ptr<SyncPath> local_endpoint(const std::wstring& path) {
+  return std::make_unique<FilesystemPath>(path);
+}
+
+// The folder itself, or the nearest of its parents that exists: what a folder not created yet
+// will be part of.
+fs::path nearest_existing(fs::path folder) {
+  std::error_code ec;
+  while (!fs::exists(folder, ec) && folder.has_parent_path() && folder != folder.parent_path()) {
+    folder = folder.parent_path();
+  }
+  return folder;
+}
+
+bool local_names_ignore_case(const std::wstring& root) {
+  return !root.empty() && platform::names_ignore_case(nearest_existing(util::to_path(root)));
+}
+
+bool is_copy_in_progress(const std::wstring& name) {
+  return is_temporary_copy_name(util::to_path(name).native());
+}
+
+}  // namespace
 
 SyncBase::SyncBase(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only)
     : item_(item), files_(files), plan_only_(plan_only) {}
@@ -19,5 +64,142 @@ bool SyncBase::drive_not_exist(const std::wstring& path, bool remote) {
   log_at(LogLevel::Debug, "drive_not_exist: TRUE");
   return true;
 }
+
+std::vector<FolderEntry> SyncBase::list_local_folder(const std::wstring& directory) {
+  std::vector<FolderEntry> entries;
+  for (const fs::directory_entry& entry : fs::directory_iterator(util::to_path(directory))) {
+    std::error_code ec;
+    const fs::file_status status = entry.status(ec);
+    entries.push_back({util::from_path(entry.path().filename()),
+                       fs::is_directory(status), fs::is_regular_file(status),
+                       entry.is_symlink(ec)});
+  }
+  return entries;
+}
+
+void SyncBase::create_target_dir_if_not_exist(const std::wstring& directory) {
+  log_at(LogLevel::Debug, L"create_target_dir_if_not_exist: " + directory);
+  if (plan_only_) return;
+  const std::wstring folder =
+      directory.empty() && item_.target() ? item_.target()->path() : directory;
+  if (target_remote()) return;  // remote folders are created over SFTP, not available yet
+  std::error_code ec;
+  fs::create_directories(util::to_path(without_volume_spec(folder)), ec);
+  if (!ec) return;
+  log_at(LogLevel::Error, translate("target_dir_create_error"), folder,
+         util::string_to_wstring(ec.message()));
+  report_sync_error(translate("target_dir_not_creatable") + folder);
+}
+
+void SyncBase::sync_file(const std::wstring& source, const std::wstring& target,
+                         const std::wstring& wildcard) {
+  if (plan_only_ && !planning()) {
+    ++files_;
+    return;
+  }
+  try {
+    SyncFile pair(file_item(source, target, wildcard), files_, plan_only_, false);
+    pair();
+  } catch (const std::exception& e) {
+    const std::wstring text = util::string_to_wstring(e.what());
+    log_at(LogLevel::Error, source, target, text);
+    report_sync_error(source + L": " + text);
+  } catch (...) {
+    log_at(LogLevel::Error, source, target, L" - " + translate("unknown_error"));
+    report_sync_error(translate("unknown_error_for") + source);
+  }
+}
+
+SyncItem SyncBase::file_item(const std::wstring& source, const std::wstring& target,
+                             const std::wstring& wildcard) const {
+  SyncItem pair(item_.name, item_.type, L"", L"", wildcard, {}, item_.flags, item_.compare_items);
+  pair.source(source_remote() ? nullptr : local_endpoint(source));
+  pair.target(target_remote() ? nullptr : local_endpoint(target));
+  return pair;
+}
+
+std::vector<FolderEntry> SyncBase::list_source_folder(const std::wstring& directory,
+                                                      FolderNames& names) {
+  std::vector<FolderEntry> entries = list_local_folder(directory);
+  for (const FolderEntry& entry : entries) names.add(entry.name);
+  std::wstring colliding;
+  for (const FolderEntry& entry : entries) {
+    if (names.collides_on_target(entry.name)) {
+      colliding += (colliding.empty() ? L"" : L", ") + entry.name;
+    }
+  }
+  if (!colliding.empty()) {
+    const std::wstring text =
+        translate("source_names_collide_on_target") + directory + L": " + colliding;
+    log_at(LogLevel::Error, text);
+    report_sync_error(text);
+  }
+  return entries;
+}
+
+bool SyncBase::file_skipped(const std::wstring& name, const std::wstring& wildcard,
+                            const FolderNames& names) const {
+  if (is_copy_in_progress(name) || names.collides_on_target(name)) return true;
+  if (!wildcard.empty() && !util::wildmatch(name, wildcard)) return true;
+  return is_excluded(name, item_.exclusions);
+}
+
+void SyncBase::report_link_not_followed(const std::wstring& path) {
+  log_at(LogLevel::Info, translate("symlink_not_followed"), path);
+}
+
+FolderNames SyncBase::new_folder_names() const {
+  return FolderNames(source_ignores_case_, target_ignores_case_);
+}
+
+void SyncBase::learn_name_rules(const std::wstring& source_root, const std::wstring& target_root) {
+  source_ignores_case_ = !source_remote() && local_names_ignore_case(source_root);
+  target_ignores_case_ = !target_remote() && local_names_ignore_case(target_root);
+}
+
+void SyncBase::sync_target_only_entries(const std::wstring& source_directory,
+                                        const std::wstring& target_directory,
+                                        const std::wstring& wildcard, const FolderNames& names) {
+  if (!item_.flags.syncDeletions && !item_.flags.twoWaySync) return;
+  if (target_remote()) return;  // remote listings come with SFTP access
+  const fs::path folder = util::to_path(without_volume_spec(target_directory));
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return;
+  // Taken whole first: deleting while the listing is read could skip or repeat entries.
+  std::vector<std::wstring> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file(ec)) files.push_back(util::from_path(entry.path().filename()));
+  }
+  for (const std::wstring& name : files) {
+    if (Synchronize::stopping()) return;
+    sync_target_only_file(source_directory, name, joined(target_directory, name), wildcard, names);
+  }
+}
+
+void SyncBase::sync_target_only_file(const std::wstring& source_directory,
+                                     const std::wstring& name, const std::wstring& target_path,
+                                     const std::wstring& wildcard, const FolderNames& names) {
+  switch (names.classify_target(name)) {
+    case FolderNames::TargetName::Handled:
+      return;
+    case FolderNames::TargetName::SourceWouldMatch: {
+      const std::wstring text = translate("target_name_matches_source_name") + target_path;
+      log_at(LogLevel::Error, text);
+      report_sync_error(text);
+      return;
+    }
+    case FolderNames::TargetName::Unseen:
+      break;
+  }
+  if (is_copy_in_progress(name)) return;
+  if (!wildcard.empty() && !util::wildmatch(name, wildcard)) return;
+  if (is_excluded(name, item_.exclusions)) return;
+  if (item_.flags.fatherSonPrinciple && father_son_backup(name)) return;
+  sync_file(joined(source_directory, name), target_path, wildcard);
+}
+
+bool SyncBase::source_remote() const { return source_is_remote(ssh_kind_); }
+
+bool SyncBase::target_remote() const { return target_is_remote(ssh_kind_); }
 
 }  // namespace TWL_Core

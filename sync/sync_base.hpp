@@ -2,14 +2,28 @@
 // What the three synchronisers (of a file, a folder, a folder tree) share: their own copy of
 // the item being run, the controller's file counter, whether the run only plans or counts,
 // and which sides lie on an SSH host. One synchroniser runs once, on the sync worker thread.
+// The steps shared by the folder and tree synchronisers live here too: creating a target
+// folder, running one file pair, and handling the files that exist only in a target folder.
 
 #include <atomic>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "config/sync_item.hpp"
+#include "sync/folder_names.hpp"
 
 namespace TWL_Core {
+
+// One entry of a source folder. The first two flags follow symbolic links; the last is the
+// entry's own type.
+struct FolderEntry {
+  std::wstring name;
+  bool is_directory = false;
+  bool is_regular_file = false;
+  bool is_symlink = false;
+};
 
 class SyncBase {
  public:
@@ -26,11 +40,56 @@ class SyncBase {
   // True when the local `path` lies on a volume that is not mounted; a remote path never does.
   [[nodiscard]] static bool drive_not_exist(const std::wstring& path, bool remote);
 
+  // The entries of a local folder in the order the system lists them. Throws
+  // std::filesystem::filesystem_error when the folder cannot be listed.
+  [[nodiscard]] static std::vector<FolderEntry> list_local_folder(const std::wstring& directory);
+
  protected:
+  // Creates `directory` (empty: the item's target) with its missing parents, except in plans
+  // and counting passes. A failure is logged and reported; the copies into it fail one by one.
+  void create_target_dir_if_not_exist(const std::wstring& directory);
+  // Synchronises one file pair, or counts it in a counting pass. Nothing escapes.
+  void sync_file(const std::wstring& source, const std::wstring& target,
+                 const std::wstring& wildcard);
+  // Handles the files of `target_directory` that have no source counterpart among `names`:
+  // deleted or copied back as the flags say. Throws std::filesystem::filesystem_error when the
+  // target folder cannot be listed.
+  void sync_target_only_entries(const std::wstring& source_directory,
+                                const std::wstring& target_directory,
+                                const std::wstring& wildcard, const FolderNames& names);
+
+  // Lists a source folder and records its names. Names that the target volume takes for one
+  // (files or folders) are reported once per folder and take no part in the pass.
+  [[nodiscard]] std::vector<FolderEntry> list_source_folder(const std::wstring& directory,
+                                                            FolderNames& names);
+  // True for a file entry that takes no part: a copy in progress, a name colliding with
+  // another on the target, a name outside the wildcard or excluded.
+  [[nodiscard]] bool file_skipped(const std::wstring& name, const std::wstring& wildcard,
+                                  const FolderNames& names) const;
+  // Logs at Info that a symbolic link which does not lead to a file is not followed.
+  static void report_link_not_followed(const std::wstring& path);
+  // Names matched as the two sides' volumes compare them, for the folders of this run.
+  [[nodiscard]] FolderNames new_folder_names() const;
+  // Asks both sides' volumes once per run whether they ignore case.
+  void learn_name_rules(const std::wstring& source_root, const std::wstring& target_root);
+
+  bool source_remote() const;
+  bool target_remote() const;
+
   const SyncItem item_;
   std::atomic<std::size_t>& files_;  // the controller's; read by other threads
   const bool plan_only_;
   SSHPATH ssh_kind_ = SSHPATH::None;
+
+ private:
+  SyncItem file_item(const std::wstring& source, const std::wstring& target,
+                     const std::wstring& wildcard) const;
+  void sync_target_only_file(const std::wstring& source_directory, const std::wstring& name,
+                             const std::wstring& target_path, const std::wstring& wildcard,
+                             const FolderNames& names);
+
+  bool source_ignores_case_ = false;
+  bool target_ignores_case_ = false;
 };
 
 }  // namespace TWL_Core

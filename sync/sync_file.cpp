@@ -25,6 +25,15 @@ std::wstring file_name_of(const std::wstring& path) {
   return util::from_path(util::to_path(path).filename());
 }
 
+// Names the folder and the file being copied, for a controlling interface.
+void publish_copy_progress(const std::wstring& from, std::uint64_t size) {
+  const std::filesystem::path path = util::to_path(from);
+  Synchronize::set_progress_message(translate("copying_file") + L"\n" +
+                                        util::from_path(path.parent_path()) + L"\n" +
+                                        util::from_path(path.filename()),
+                                    L"", static_cast<std::int64_t>(size));
+}
+
 SeenDestination seen(bool exists, std::uint64_t size, util::FileTime time) {
   return exists ? SeenDestination{true, size, time} : SeenDestination{};
 }
@@ -100,11 +109,22 @@ bool SyncFile::empty_file_skipped(const FileDifference& difference, PlannedActio
   return size == 0;
 }
 
+// A plan creates no folders, so the target folders of new files are missing in it; where the
+// target's volume is there, the real run would create the folder and copy the file.
+Difference SyncFile::planned_difference(const FileDifference& difference,
+                                        const std::wstring& target) const {
+  const bool folder_not_created = plan_only_ && !target_remote() &&
+                                  difference.result() == Difference::DestDriveNotMounted &&
+                                  !drive_not_exist(target, false);
+  return folder_not_created ? Difference::DestNotExists : difference.result();
+}
+
 void SyncFile::sync_difference(const FileDifference& difference, const std::wstring& source,
                                const std::wstring& target) {
-  const auto action = decide(difference.result());
+  const Difference result = planned_difference(difference, target);
+  const auto action = decide(result);
   if (!action) {
-    report_no_action(difference.result(), source, target);
+    report_no_action(result, source, target);
     return;
   }
   if (plan_only_) {
@@ -164,7 +184,7 @@ void SyncFile::copy_source_to_dest(const FileDifference& difference, const std::
   const SeenDestination target_seen =
       seen(difference.result() != Difference::DestNotExists, difference.target_size(),
            difference.target_time());
-  if (!copy_file(source, target, target_seen, target_remote())) return;
+  if (!copy_file(source, target, target_seen, target_remote(), difference.source_size())) return;
   log_at(LogLevel::Info, translate("copied_source_to_target"), source, translate("to_label"),
          target);
   ++files_;
@@ -183,7 +203,7 @@ void SyncFile::copy_dest_to_source(const FileDifference& difference, const std::
   const SeenDestination source_seen =
       seen(difference.result() != Difference::SourceNotExits, difference.source_size(),
            difference.source_time());
-  if (!copy_file(from, to, source_seen, source_remote())) return;
+  if (!copy_file(from, to, source_seen, source_remote(), difference.target_size())) return;
   log_at(LogLevel::Info, translate("copied_target_to_source"), from, translate("to_label"), to);
   ++files_;
   report_sync_volume(difference.target_size());
@@ -192,7 +212,8 @@ void SyncFile::copy_dest_to_source(const FileDifference& difference, const std::
 // The volume is looked at once more right before the copy: it may have gone since the
 // comparison, and a copy that does not happen must not pass for a successful run.
 bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
-                         const SeenDestination& seen_destination, bool to_remote) {
+                         const SeenDestination& seen_destination, bool to_remote,
+                         std::uint64_t size) {
   if (drive_not_exist(to, to_remote)) {
     const std::wstring text = translate("copy_skipped_volume_absent") + to;
     log_at(LogLevel::Warning, text);
@@ -203,14 +224,11 @@ bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
     report_sync_error(translate("copy_failed_for") + from + L" -> " + to);
     return false;
   }
+  publish_copy_progress(from, size);
   const SafeCopyOptions options{seen_destination, item_.flags.fatherSonPrinciple,
                                 [] { return Synchronize::stopping(); },
                                 [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); }};
   return safe_copy(util::to_path(from), util::to_path(to), options) == CopyResult::Copied;
 }
-
-bool SyncFile::source_remote() const { return source_is_remote(ssh_kind_); }
-
-bool SyncFile::target_remote() const { return target_is_remote(ssh_kind_); }
 
 }  // namespace TWL_Core

@@ -34,6 +34,8 @@ class SyncFile : public SyncBase {
 
  private:
   void sync_pair(const std::wstring& source, const std::wstring& target);
+  [[nodiscard]] Difference planned_difference(const FileDifference& difference,
+                                              const std::wstring& target) const;
   void sync_difference(const FileDifference& difference, const std::wstring& source,
                        const std::wstring& target);
   void report_no_action(Difference difference, const std::wstring& source,
@@ -47,12 +49,9 @@ class SyncFile : public SyncBase {
                            const std::wstring& target);
   void copy_dest_to_source(const FileDifference& difference, const std::wstring& from,
                            const std::wstring& to);
-  // The safe copy of `from` over `to`, which the comparison saw as `seen`.
+  // The safe copy of `from` (`size` bytes) over `to`, which the comparison saw as `seen`.
   [[nodiscard]] bool copy_file(const std::wstring& from, const std::wstring& to,
-                               const SeenDestination& seen, bool to_remote);
-
-  bool source_remote() const;
-  bool target_remote() const;
+                               const SeenDestination& seen, bool to_remote, std::uint64_t size);
 
   const bool target_is_dir_;
 };

@@ -10,7 +10,9 @@
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
 #include "sync/filesystem_util.hpp"
+#include "sync/sync_dir.hpp"
 #include "sync/sync_file.hpp"
+#include "sync/sync_tree.hpp"
 #include "sync/volume_label.hpp"
 
 namespace TWL_Core {
@@ -28,8 +30,17 @@ void run_file_item(const ItemRun& run) {
   sync();
 }
 
+template <typename Synchroniser>
+void run_folder_item(const ItemRun& run) {
+  Synchroniser sync(run.item, run.files, run.plan_only);
+  sync();
+}
+
 std::map<SyncItemType, ItemRunner>& item_runners() {
-  static std::map<SyncItemType, ItemRunner> runners{{SyncItemType::File, run_file_item}};
+  static std::map<SyncItemType, ItemRunner> runners{
+      {SyncItemType::File, run_file_item},
+      {SyncItemType::Dir, run_folder_item<SyncDir>},
+      {SyncItemType::Tree, run_folder_item<SyncTree>}};
   return runners;
 }
 
