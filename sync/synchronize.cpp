@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto SSH_DIR_CACHE_AGE = 60s;
 constexpr auto PASS_INTERVAL = 1s;
+// Only the newest progress message is ever wanted; a daemon without a reader keeps no more.
+constexpr std::size_t PENDING_MESSAGES = 16;
 
 void run_file_item(const ItemRun& run) {
   SyncFile sync(run.item, run.files, run.plan_only, run.target_is_dir);
@@ -96,8 +98,9 @@ void Synchronize::set_progress_message(const std::wstring& text, const std::wstr
                                        std::int64_t total) {
   if (Synchronize* instance = this_) {
     instance->copied_bytes_ = 0;
-    instance->messages_.push(SyncMessage(text, detail, instance->files_,
-                                         static_cast<std::uint64_t>(total)));
+    instance->messages_.push_bounded(
+        SyncMessage(text, detail, instance->files_, static_cast<std::uint64_t>(total)),
+        PENDING_MESSAGES);
   }
 }
 

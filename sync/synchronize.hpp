@@ -80,6 +80,8 @@ class Synchronize {
   std::uint64_t copied_bytes() const { return copied_bytes_; }
   // The newest progress message (empty if none); older ones are discarded.
   SyncMessage get_message();
+  // How many progress messages wait to be read; a few at most, however many were published.
+  std::size_t pending_messages() const { return messages_.size(); }
   bool has_controler() const { return controler_ != nullptr; }
   SyncControler* sync_controler() const { return controler_; }
   bool path_exists(const std::wstring& path) const;

@@ -30,6 +30,13 @@ class ThreadSaveStack {
     elements_.push_back(std::move(value));
   }
 
+  // Adds `value` as the newest element and drops the oldest ones beyond `capacity`, so a
+  // stack nobody reads stays small.
+  void push_bounded(T value, std::size_t capacity) {
+    const std::lock_guard lock(mutex_);
+    elements_.push_back(std::move(value));
+    while (elements_.size() > capacity) elements_.pop_front();
+  }
   std::size_t size() const {
     const std::lock_guard lock(mutex_);
     return elements_.size();

@@ -359,5 +359,16 @@ TEST_F(SynchronizeTest, NewestProgressMessageWins) {
   EXPECT_EQ(controller.get_message(), SyncMessage());
 }
 
+// A daemon has no reader of its progress messages: one per copied file must not pile up.
+TEST_F(SynchronizeTest, UnreadProgressMessagesDoNotPileUp) {
+  Synchronize& controller = Synchronize::create(SyncType::Once, nullptr, SyncRole::Background);
+  controller.wait();
+  for (int file = 0; file < 100000; ++file) {
+    Synchronize::set_progress_message(L"copying " + std::to_wstring(file), L"", file);
+  }
+  EXPECT_LE(controller.pending_messages(), 16u);
+  EXPECT_EQ(controller.get_message().text, L"copying 99999");
+}
+
 }  // namespace
 }  // namespace TWL_Core
