@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/file_descriptor.hpp"
 #include "foundation/platform.hpp"
 #include "tests/support/case_insensitive_volume.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -52,29 +52,37 @@ void create_entries(const fs::path& root, const std::vector<std::string>& entrie
   }
 }
 
-// Asks about each case's folder below a fresh root made by `make_root`, and checks that
-// asking leaves both the root and the folder as they were.
-template <typename MakeRoot>
-void expect_names_ignore_case(bool expected, MakeRoot make_root) {
+// Mounts the view of `dir`/backing on `dir`/Volume into `volume`; false after a failure.
+bool mount(std::optional<test::CaseInsensitiveVolume>& volume, const test::TempDir& dir) {
+  fs::create_directory(dir / "backing");
+  fs::create_directory(dir / "Volume");
+  volume.emplace(dir / "backing", dir / "Volume");
+  if (volume->mounted()) return true;
+  ADD_FAILURE() << "the case-insensitive volume did not mount";
+  volume.reset();
+  return false;
+}
+
+// Asks about each case's folder below a fresh root, an ordinary folder or a case-insensitive
+// volume, and checks that asking leaves both the root and the folder as they were.
+void expect_names_ignore_case(bool on_volume) {
   for (const auto& c : FOLDER_CASES) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
-    const auto root = make_root(dir);
-    if (!root) return;
-    create_entries(*root, c.entries);
-    const fs::path asked = c.asked.empty() ? *root : *root / c.asked;
-    const auto root_before = listing(*root);
+    std::optional<test::CaseInsensitiveVolume> volume;
+    if (on_volume && !mount(volume, dir)) return;
+    const fs::path root = on_volume ? volume->path() : dir.path();
+    create_entries(root, c.entries);
+    const fs::path asked = c.asked.empty() ? root : root / c.asked;
+    const auto root_before = listing(root);
     const auto asked_before = listing(asked);
-    EXPECT_EQ(platform::names_ignore_case(asked), expected);
-    EXPECT_EQ(listing(*root), root_before);
+    EXPECT_EQ(platform::names_ignore_case(asked), on_volume);
+    EXPECT_EQ(listing(root), root_before);
     EXPECT_EQ(listing(asked), asked_before);
   }
 }
 
-TEST(NamesIgnoreCase, FalseForAnOrdinaryFolder) {
-  expect_names_ignore_case(
-      false, [](const test::TempDir& dir) { return std::optional<fs::path>(dir.path()); });
-}
+TEST(NamesIgnoreCase, FalseForAnOrdinaryFolder) { expect_names_ignore_case(false); }
 
 class CaseInsensitiveVolumeTest : public ::testing::Test {
  protected:
@@ -82,30 +90,9 @@ class CaseInsensitiveVolumeTest : public ::testing::Test {
     const auto reason = test::CaseInsensitiveVolume::unavailable_reason();
     if (!reason.empty()) GTEST_SKIP() << "no case-insensitive volume: " << reason;
   }
-
-  // Mounts the view of `dir`/backing on `dir`/Volume; the volume or nothing after a failure.
-  static std::optional<test::CaseInsensitiveVolume>& mount(
-      std::optional<test::CaseInsensitiveVolume>& volume, const test::TempDir& dir) {
-    fs::create_directory(dir / "backing");
-    fs::create_directory(dir / "Volume");
-    volume.emplace(dir / "backing", dir / "Volume");
-    if (!volume->mounted()) {
-      ADD_FAILURE() << "the case-insensitive volume did not mount";
-      volume.reset();
-    }
-    return volume;
-  }
 };
 
-TEST_F(CaseInsensitiveVolumeTest, NamesIgnoreCaseOnTheVolume) {
-  std::optional<test::CaseInsensitiveVolume> volume;
-  expect_names_ignore_case(true, [&](const test::TempDir& dir) -> std::optional<fs::path> {
-    volume.reset();  // the previous case's volume, before its folder goes
-    if (!mount(volume, dir)) return std::nullopt;
-    return volume->path();
-  });
-  volume.reset();
-}
+TEST_F(CaseInsensitiveVolumeTest, NamesIgnoreCaseOnTheVolume) { expect_names_ignore_case(true); }
 
 TEST_F(CaseInsensitiveVolumeTest, KeepsTheSpellingAndFindsNamesInAnyCase) {
   test::TempDir dir;
@@ -125,12 +112,14 @@ TEST_F(CaseInsensitiveVolumeTest, KeepsTheSpellingAndFindsNamesInAnyCase) {
   EXPECT_EQ(test::read_file(root / "Report.txt"), "second");
   EXPECT_EQ(listing(root), std::set<std::string>{"report.txt"});
 
+  // A rename that changes only the case respells the file.
   fs::rename(root / "report.txt", root / "REPORT.txt");
   EXPECT_EQ(listing(root), std::set<std::string>{"REPORT.txt"});
 
   fs::create_hard_link(root / "report.TXT", root / "Copy.txt");
   EXPECT_EQ(fs::hard_link_count(root / "COPY.TXT"), 2U);
 
+  // The modification time alone, to the nanosecond.
   const auto time =
       std::chrono::file_clock::from_sys(std::chrono::sys_seconds(1709647387s)) + 123456789ns;
   fs::last_write_time(root / "copy.txt", time);
@@ -142,12 +131,13 @@ TEST_F(CaseInsensitiveVolumeTest, LeavesNoMountBehind) {
   std::optional<test::CaseInsensitiveVolume> volume;
   ASSERT_TRUE(mount(volume, dir));
   const std::string mount_point = volume->path().string();
-  const int open_file = ::open((mount_point + "/Busy.txt").c_str(), O_CREAT | O_RDWR, 0600);
+  const FileDescriptor open_file(
+      ::open((mount_point + "/Busy.txt").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+  ASSERT_TRUE(open_file.is_open());
   volume.reset();  // unmounts even while a file on it is open
   const auto table = platform::mount_table();
   ASSERT_TRUE(table);
   for (const auto& mount : *table) EXPECT_NE(mount.mount_point, mount_point);
-  if (open_file >= 0) ::close(open_file);
 }
 
 }  // namespace
