@@ -205,8 +205,9 @@ namespace {
 
 constexpr long FAT_MAGIC = 0x4d44;
 constexpr long EXFAT_MAGIC = 0x2011BAB0;
+// Only the older NTFS driver ignores case by default; ntfs3 does so only when mounted with
+// "nocase", so its volumes are asked by lookup.
 constexpr long NTFS_MAGIC = 0x5346544e;
-constexpr long NTFS3_MAGIC = 0x7366746e;
 #ifndef FS_CASEFOLD_FL
 constexpr int FS_CASEFOLD_FL = 0x40000000;
 #endif
@@ -215,7 +216,7 @@ bool case_insensitive_type(const fs::path& folder) {
   struct statfs info {};
   if (::statfs(folder.c_str(), &info) != 0) return false;
   const long type = static_cast<long>(info.f_type);
-  return type == FAT_MAGIC || type == EXFAT_MAGIC || type == NTFS_MAGIC || type == NTFS3_MAGIC;
+  return type == FAT_MAGIC || type == EXFAT_MAGIC || type == NTFS_MAGIC;
 }
 
 bool case_folding_folder(const fs::path& folder) {
@@ -246,20 +247,38 @@ std::optional<bool> lookup_ignores_case(const fs::path& folder, const std::strin
   return original.st_dev == other.st_dev && original.st_ino == other.st_ino;
 }
 
+// The folder's own name looked up in its parent, if the parent lies on the same file system:
+// the parent of a mount's root belongs to another one, whose answer says nothing.
+std::optional<bool> own_name_ignores_case(const fs::path& folder) {
+  std::error_code ec;
+  const fs::path place = fs::canonical(folder, ec);
+  if (ec || !place.has_filename()) return std::nullopt;
+  const auto own_device = device_of(place);
+  const auto parent_device = device_of(place.parent_path());
+  if (!own_device || !parent_device || *own_device != *parent_device) return std::nullopt;
+  return lookup_ignores_case(place.parent_path(), place.filename().string());
+}
+
+// Creates a hidden file of a fresh name in `folder`, looks it up in other case and removes it.
+std::optional<bool> probe_ignores_case(const fs::path& folder) {
+  std::string probe = (folder / ".ternwell-case-probe-XXXXXX").string();
+  const FileDescriptor fd(::mkostemp(probe.data(), O_CLOEXEC));
+  if (!fd.is_open()) return std::nullopt;
+  const auto answer = lookup_ignores_case(folder, fs::path(probe).filename().string());
+  ::unlink(probe.c_str());
+  return answer;
+}
+
 // File systems whose type says nothing (FUSE, network file systems) are asked by looking up
-// the first name with letters, in the folder or else the folder's own name in its parent.
+// the first name with letters in the folder, else the folder's own name in its parent, else a
+// name made for the purpose (an empty root of a volume).
 bool lookup_shows_case_ignored(const fs::path& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     if (auto answer = lookup_ignores_case(folder, it->path().filename().string())) return *answer;
   }
-  const fs::path absolute = fs::absolute(folder, ec).lexically_normal();
-  if (ec || !absolute.has_parent_path()) return false;
-  const fs::path name = absolute.filename().empty() ? absolute.parent_path().filename()
-                                                     : absolute.filename();
-  const fs::path parent =
-      absolute.filename().empty() ? absolute.parent_path().parent_path() : absolute.parent_path();
-  return lookup_ignores_case(parent, name.string()).value_or(false);
+  if (auto answer = own_name_ignores_case(folder)) return *answer;
+  return probe_ignores_case(folder).value_or(false);
 }
 
 }  // namespace
