@@ -24,10 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using translation::translate;
 
-std::wstring joined(const std::wstring& directory, const std::wstring& name) {
-  return util::with_trailing_char(directory, L'/') + name;
-}
-
 std::unique_ptr<SyncPath> local_endpoint(const std::wstring& path) {
   return std::make_unique<FilesystemPath>(path);
 }
@@ -101,10 +97,23 @@ void SyncBase::sync_file(const std::wstring& source, const std::wstring& target,
     SyncFile pair(file_item(source, target, wildcard), files_, plan_only_, false);
     pair();
   } catch (const std::exception& e) {
-    const std::wstring text = util::string_to_wstring(e.what());
+    report_failure(source, target, &e);
+  } catch (...) {
+    report_failure(source, target, nullptr);
+  }
+}
+
+std::wstring SyncBase::child_path(const std::wstring& directory, const std::wstring& name) {
+  return util::with_trailing_char(directory, L'/') + name;
+}
+
+void SyncBase::report_failure(const std::wstring& source, const std::wstring& target,
+                              const std::exception* failure) {
+  if (failure != nullptr) {
+    const std::wstring text = util::string_to_wstring(failure->what());
     log_at(LogLevel::Error, source, target, text);
     report_sync_error(source + L": " + text);
-  } catch (...) {
+  } else {
     log_at(LogLevel::Error, source, target, L" - " + translate("unknown_error"));
     report_sync_error(translate("unknown_error_for") + source);
   }
@@ -172,7 +181,7 @@ void SyncBase::sync_target_only_entries(const std::wstring& source_directory,
   }
   for (const std::wstring& name : files) {
     if (Synchronize::stopping()) return;
-    sync_target_only_file(source_directory, name, joined(target_directory, name), wildcard, names);
+    sync_target_only_file(source_directory, name, child_path(target_directory, name), wildcard, names);
   }
 }
 
@@ -195,7 +204,17 @@ void SyncBase::sync_target_only_file(const std::wstring& source_directory,
   if (!wildcard.empty() && !util::wildmatch(name, wildcard)) return;
   if (is_excluded(name, item_.exclusions)) return;
   if (item_.flags.fatherSonPrinciple && father_son_backup(name)) return;
-  sync_file(joined(source_directory, name), target_path, wildcard);
+  sync_file(child_path(source_directory, name), target_path, wildcard);
+}
+
+bool SyncBase::remote_side_unavailable() const {
+  if (!source_remote() && !target_remote()) return false;
+  const auto& side = source_remote() ? item_.source() : item_.target();
+  const std::wstring text =
+      translate("ssh_not_reachable_for") + side->path() + L": SFTP access is not available";
+  log_at(LogLevel::Warning, text);
+  report_sync_error(text);
+  return true;
 }
 
 bool SyncBase::source_remote() const { return source_is_remote(ssh_kind_); }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,12 +67,22 @@ class SyncBase {
   // another on the target, a name outside the wildcard or excluded.
   [[nodiscard]] bool file_skipped(const std::wstring& name, const std::wstring& wildcard,
                                   const FolderNames& names) const;
+  // `name` in `directory`, joined with '/'.
+  [[nodiscard]] static std::wstring child_path(const std::wstring& directory,
+                                               const std::wstring& name);
+  // Logs and reports a failure that ended the work on `source` (null: not a std::exception).
+  static void report_failure(const std::wstring& source, const std::wstring& target,
+                             const std::exception* failure);
   // Logs at Info that a symbolic link which does not lead to a file is not followed.
   static void report_link_not_followed(const std::wstring& path);
   // Names matched as the two sides' volumes compare them, for the folders of this run.
   [[nodiscard]] FolderNames new_folder_names() const;
   // Asks both sides' volumes once per run whether they ignore case.
   void learn_name_rules(const std::wstring& source_root, const std::wstring& target_root);
+
+  // True, logged and reported, when a side lies on an SSH host: folders there are listed over
+  // SFTP, which is not available yet.
+  [[nodiscard]] bool remote_side_unavailable() const;
 
   bool source_remote() const;
   bool target_remote() const;

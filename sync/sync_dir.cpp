@@ -3,21 +3,11 @@
 #include <exception>
 
 #include "foundation/text.hpp"
-#include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/sync_report.hpp"
 #include "sync/volume_label.hpp"
 
 namespace TWL_Core {
-namespace {
-
-using translation::translate;
-
-std::wstring joined(const std::wstring& directory, const std::wstring& name) {
-  return util::with_trailing_char(directory, L'/') + name;
-}
-
-}  // namespace
 
 SyncDir::SyncDir(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only)
     : SyncBase(item, files, plan_only) {
@@ -29,25 +19,19 @@ void SyncDir::operator()() {
   if (!item_.source() || item_.source()->path().empty()) return;
   const std::wstring source = item_.source()->path();
   const std::wstring target = item_.target() ? item_.target()->path() : std::wstring();
+  if (remote_side_unavailable()) return;
   try {
     sync_folder(source, target);
   } catch (const std::exception& e) {
-    const std::wstring text = util::string_to_wstring(e.what());
-    log_at(LogLevel::Error, source, target, text);
-    report_sync_error(source + L": " + text);
+    report_failure(source, target, &e);
   } catch (...) {
-    log_at(LogLevel::Error, source, target, L" - " + translate("unknown_error"));
-    report_sync_error(translate("unknown_error_for") + source);
+    report_failure(source, target, nullptr);
   }
 }
 
 void SyncDir::sync_folder(const std::wstring& source, const std::wstring& target) {
-  if (source_remote()) {
-    throw std::runtime_error(util::wstring_to_string(translate("ssh_not_reachable_for") + source +
-                                                     L": SFTP access is not available"));
-  }
   const std::wstring source_directory = without_volume_spec(source);
-  const std::wstring target_directory = target_remote() ? target : without_volume_spec(target);
+  const std::wstring target_directory = without_volume_spec(target);
   create_target_dir_if_not_exist(L"");
   learn_name_rules(source_directory, target_directory);
   FolderNames names = new_folder_names();
@@ -61,7 +45,7 @@ void SyncDir::sync_folder(const std::wstring& source, const std::wstring& target
 void SyncDir::sync_dir_entry(const FolderEntry& entry, const std::wstring& source_directory,
                              const std::wstring& wildcard, const std::wstring& target_directory,
                              const FolderNames& names) {
-  const std::wstring path = joined(source_directory, entry.name);
+  const std::wstring path = child_path(source_directory, entry.name);
   log_at(LogLevel::Debug, L"sync_dir_entry: " + path);
   if (entry.is_directory || entry.name.empty()) return;
   if (!entry.is_regular_file) {
@@ -72,7 +56,7 @@ void SyncDir::sync_dir_entry(const FolderEntry& entry, const std::wstring& sourc
     log_at(LogLevel::Debug, L"sync_dir_entry: uebersprungen " + entry.name);
     return;
   }
-  sync_file(path, joined(target_directory, entry.name), wildcard);
+  sync_file(path, child_path(target_directory, entry.name), wildcard);
 }
 
 }  // namespace TWL_Core

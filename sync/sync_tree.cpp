@@ -17,10 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using translation::translate;
 
-std::wstring joined(const std::wstring& directory, const std::wstring& name) {
-  return util::with_trailing_char(directory, L'/') + name;
-}
-
 // True when something other than a real folder stands at `path` (a link is not followed).
 bool no_real_folder_at(const std::wstring& path) {
   std::error_code ec;
@@ -45,14 +41,7 @@ void SyncTree::operator()() {
   if (!item_.source() || item_.source()->path().empty()) return;
   const std::wstring source_text = item_.source()->path();
   const std::wstring target_text = item_.target() ? item_.target()->path() : std::wstring();
-  if (source_remote() || target_remote()) {
-    const std::wstring text = translate("ssh_not_reachable_for") +
-                              (source_remote() ? source_text : target_text) +
-                              L": SFTP access is not available";
-    log_at(LogLevel::Warning, text);
-    report_sync_error(text);
-    return;
-  }
+  if (remote_side_unavailable()) return;
   sync_tree(without_volume_spec(source_text), without_volume_spec(target_text));
 }
 
@@ -85,24 +74,24 @@ void SyncTree::enter(std::vector<Folder>& path, const std::wstring& source,
     folder.entries = list_source_folder(source, folder.names);
     path.push_back(std::move(folder));
   } catch (const std::exception& e) {
-    report_folder_failure(source, target, &e);
+    report_failure(source, target, &e);
   } catch (...) {
-    report_folder_failure(source, target, nullptr);
+    report_failure(source, target, nullptr);
   }
 }
 
 void SyncTree::sync_entry(std::vector<Folder>& path, const Entry& entry) {
   const Folder& folder = path.back();
-  const std::wstring source_path = joined(folder.source, entry.name);
+  const std::wstring source_path = child_path(folder.source, entry.name);
   if (entry.is_symlink && !entry.is_regular_file) {
     report_link_not_followed(source_path);
   } else if (entry.is_directory) {
     if (subtree_skipped(folder, entry)) return;
-    const std::wstring target_path = joined(folder.target, entry.name);
+    const std::wstring target_path = child_path(folder.target, entry.name);
     enter(path, source_path, target_path);
   } else if (entry.is_regular_file) {
     if (file_skipped(entry.name, item_.wildcard, folder.names)) return;
-    sync_file(source_path, joined(folder.target, entry.name), item_.wildcard);
+    sync_file(source_path, child_path(folder.target, entry.name), item_.wildcard);
   }
 }
 
@@ -112,8 +101,8 @@ bool SyncTree::subtree_skipped(const Folder& folder, const Entry& entry) {
     return true;
   }
   if (folder.names.collides_on_target(entry.name)) return true;
-  const std::wstring source_path = joined(folder.source, entry.name);
-  const std::wstring target_path = joined(folder.target, entry.name);
+  const std::wstring source_path = child_path(folder.source, entry.name);
+  const std::wstring target_path = child_path(folder.target, entry.name);
   if (no_real_folder_at(target_path)) {
     const std::wstring text = translate("target_folder_not_a_folder") + target_path;
     log_at(LogLevel::Error, text);
@@ -137,21 +126,9 @@ void SyncTree::finish(const Folder& folder) {
   try {
     sync_target_only_entries(folder.source, folder.target, item_.wildcard, folder.names);
   } catch (const std::exception& e) {
-    report_folder_failure(folder.source, folder.target, &e);
+    report_failure(folder.source, folder.target, &e);
   } catch (...) {
-    report_folder_failure(folder.source, folder.target, nullptr);
-  }
-}
-
-void SyncTree::report_folder_failure(const std::wstring& source, const std::wstring& target,
-                                     const std::exception* failure) {
-  if (failure != nullptr) {
-    const std::wstring text = util::string_to_wstring(failure->what());
-    log_at(LogLevel::Error, source, target, text);
-    report_sync_error(source + L": " + text);
-  } else {
-    log_at(LogLevel::Error, source, target, L" - " + translate("unknown_error"));
-    report_sync_error(translate("unknown_error_for") + source);
+    report_failure(folder.source, folder.target, nullptr);
   }
 }
 

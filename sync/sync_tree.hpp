@@ -39,8 +39,6 @@ class SyncTree : public SyncBase {
   bool subtree_skipped(const Folder& folder, const Entry& entry);
   // The target-only files of a folder whose entries are all done.
   void finish(const Folder& folder);
-  void report_folder_failure(const std::wstring& source, const std::wstring& target,
-                             const std::exception* failure);
 
   std::wstring target_root_;
   bool target_inside_source_reported_ = false;

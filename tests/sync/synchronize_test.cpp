@@ -145,19 +145,19 @@ TEST_F(SynchronizeTest, ItemsOfTheSameNameKeepTheirOwnCycleAndOutcome) {
 
 TEST_F(SynchronizeTest, ItemTypeWithoutSynchroniserIsAFailedRun) {
   Config::instance().settings.BackupProofPath = util::from_path(proof);
-  add_item(L"tree", 3600, [](SyncItem& item) {
-    item.type = SyncItemType::Tree;
+  add_item(L"odd", 3600, [](SyncItem& item) {
+    item.type = SyncItemType::Unknown;
     item.flags.backupProof = true;
   });
   pass();
   pass();
   EXPECT_EQ(capture.count_lines("Error\tsync_item_type_not_supported"), 1u)
       << "tried once per cycle, not on every pass";
-  const auto outcome = last_run(L"tree");
+  const auto outcome = last_run(L"odd");
   ASSERT_TRUE(outcome.has_value());
   EXPECT_EQ(outcome->error_count, 1u);
   EXPECT_NE(outcome->first_error.find(L"sync_item_type_not_supported"), std::wstring::npos);
-  const std::string record = test::read_file(copy_log_file_path(proof, L"tree"));
+  const std::string record = test::read_file(copy_log_file_path(proof, L"odd"));
   EXPECT_TRUE(std::regex_search(record, std::regex("backup_proof_status_failed"))) << record;
 }
 
