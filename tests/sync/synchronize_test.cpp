@@ -15,6 +15,7 @@
 
 #include "config/config.hpp"
 #include "foundation/text.hpp"
+#include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/backup_proof.hpp"
 #include "sync/file_difference.hpp"
@@ -200,6 +201,20 @@ TEST_F(SynchronizeTest, ContentComparisonOfALargeFilePublishesProgress) {
       EXPECT_EQ(message.total, c.bytes);
     }
   }
+}
+
+// Tree items run the real tree synchroniser; a controlling interface sees which folder and
+// file a long first copy is working on.
+TEST_F(SynchronizeTest, ATreeCopyNamesTheFolderAndFileBeingCopied) {
+  test::write_file(source / "photos" / "2024" / "beach.jpg", "sand");
+  add_item(L"tree", 0, [](SyncItem& item) { item.type = SyncItemType::Tree; });
+  Synchronize& controller = Synchronize::create(SyncType::Once, nullptr, SyncRole::Background);
+  controller.wait();
+  EXPECT_EQ(test::read_file(target / "photos" / "2024" / "beach.jpg"), "sand");
+  const SyncMessage message = controller.get_message();
+  EXPECT_EQ(message.text, translation::translate("copying_file") + L"\n" +
+                              util::from_path(source / "photos" / "2024") + L"\nbeach.jpg");
+  EXPECT_EQ(message.total, 4u);
 }
 
 TEST_F(SynchronizeTest, ContinuousPassesRepeatEverySecond) {
