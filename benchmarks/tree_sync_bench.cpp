@@ -5,13 +5,14 @@
 // files in one folder (which must also simply work). For each: the first copy into an empty
 // target, and a pass with nothing to do (criteria size and time). The safe copy flushes every
 // file and its folder to the device; rsync does not, so `rsync -a` + `sync` is printed as the
-// like-for-like reference too. Every pass runs in a child process (this program started again
-// with --sync) so that its peak resident memory can be read; rsync's peak is that of its
-// largest process. Prints the best time of a few runs, files per second, the ratios
-// (reference time divided by ours: above 1 is faster) and the peak memory. Asserts nothing.
+// like-for-like reference too, and so is `rsync -a --fsync`, which flushes every file as it
+// is written. Every pass runs in a child process (this program started again with --sync) so
+// that its peak resident memory can be read; rsync's peak is that of its largest process.
+// Prints the best time of a few runs, files per second, the ratios (reference time divided by
+// ours: above 1 is faster) and the peak memory. Asserts nothing.
 //
-// The logger stays at its default level Info, as the daemon runs, and writes its line per
-// copied file into a log file in the benchmark's folder.
+// The logger stays at its default level Info, as the daemon runs, and writes its lines for
+// every copied file into a log file in the benchmark's folder.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -180,11 +181,20 @@ void print_line(const char* what, const Measure& m, std::uint64_t files) {
               rate(files, m.seconds), static_cast<double>(m.peak_kib) / 1024.0);
 }
 
-void print_ours(const char* what, const Measure& m, std::uint64_t files, double reference,
-                const char* reference_name, double like_for_like) {
+struct Reference {
+  const char* name;
+  double seconds;
+};
+
+void print_ours(const char* what, const Measure& m, std::uint64_t files,
+                const std::vector<Reference>& references) {
   print_line(what, m, files);
-  std::printf("  %-24s ratio %.2f to %s", "", reference / m.seconds, reference_name);
-  if (like_for_like > 0) std::printf(", %.2f to rsync -a + sync", like_for_like / m.seconds);
+  const char* separator = "ratio";
+  std::printf("  %-24s", "");
+  for (const auto& reference : references) {
+    std::printf(" %s %.2f to %s", separator, reference.seconds / m.seconds, reference.name);
+    separator = ",";
+  }
   std::printf("   (pass: %s)\n", m.output.c_str());
 }
 
@@ -213,7 +223,9 @@ PeakRow measure_tree(const fs::path& work, const TreeShape& shape) {
                                           theirs.string() + "/"};
   const std::vector<std::string> tree_pass = {self(), "--sync", source.string(), ours.string(),
                                               work.string()};
-  Measure rsync_copy, rsync_sync_copy, ours_copy, rsync_idle, ours_idle;
+  std::vector<std::string> rsync_fsync = rsync;
+  rsync_fsync.insert(rsync_fsync.begin() + 2, "--fsync");
+  Measure rsync_copy, rsync_sync_copy, rsync_fsync_copy, ours_copy, rsync_idle, ours_idle;
   for (int run = 0; run < shape.copy_runs; ++run) {
     fresh(theirs);
     rsync_copy.add(spawn(rsync));
@@ -222,6 +234,8 @@ PeakRow measure_tree(const fs::path& work, const TreeShape& shape) {
     const Outcome flushed = spawn({"sync"});
     both.seconds += flushed.seconds;
     rsync_sync_copy.add(both);
+    fresh(theirs);
+    rsync_fsync_copy.add(spawn(rsync_fsync));
     fresh(ours);
     ours_copy.add(spawn(tree_pass));
   }
@@ -236,11 +250,14 @@ PeakRow measure_tree(const fs::path& work, const TreeShape& shape) {
   std::printf(" first copy into an empty target, best of %d\n", shape.copy_runs);
   print_line("rsync -a", rsync_copy, files);
   print_line("rsync -a + sync", rsync_sync_copy, files);
-  print_ours("tree item", ours_copy, files, rsync_copy.seconds, "rsync -a",
-             rsync_sync_copy.seconds);
+  print_line("rsync -a --fsync", rsync_fsync_copy, files);
+  print_ours("tree item", ours_copy, files,
+             {{"rsync -a", rsync_copy.seconds},
+              {"rsync -a + sync", rsync_sync_copy.seconds},
+              {"rsync -a --fsync", rsync_fsync_copy.seconds}});
   std::printf(" nothing to do (size and time), best of %d\n", shape.idle_runs);
   print_line("rsync -a", rsync_idle, files);
-  print_ours("tree item", ours_idle, files, rsync_idle.seconds, "rsync -a", 0);
+  print_ours("tree item", ours_idle, files, {{"rsync -a", rsync_idle.seconds}});
   std::fflush(stdout);
   fs::remove_all(work);
   flush_disk();
