@@ -189,10 +189,10 @@ struct Reference {
 void print_ours(const char* what, const Measure& m, std::uint64_t files,
                 const std::vector<Reference>& references) {
   print_line(what, m, files);
-  const char* separator = "ratio";
+  const char* separator = " ratio";
   std::printf("  %-24s", "");
   for (const auto& reference : references) {
-    std::printf(" %s %.2f to %s", separator, reference.seconds / m.seconds, reference.name);
+    std::printf("%s %.2f to %s", separator, reference.seconds / m.seconds, reference.name);
     separator = ",";
   }
   std::printf("   (pass: %s)\n", m.output.c_str());
