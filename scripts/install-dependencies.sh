@@ -13,8 +13,8 @@ as_root() {
 }
 
 install_debian() {
-  local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev libicu-dev gettext
-                  locales libgtest-dev libgmock-dev)
+  local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev libicu-dev
+                  gettext locales libgtest-dev libgmock-dev)
   $with_tests && packages+=(clang libc++-dev libc++abi-dev libbenchmark-dev openssh-server
                             python3-aiosmtpd iproute2 util-linux openssl rsync fuse3
                             python3-fusepy)
