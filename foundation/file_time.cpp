@@ -12,8 +12,17 @@ __extension__ typedef __int128 Nanoseconds128;
 static_assert(std::ratio_equal_v<FileTime::period, std::nano>,
               "file times are expected to count nanoseconds");
 
+constexpr Nanoseconds128 NANOSECONDS_PER_SECOND = 1000000000;
+
 Nanoseconds128 nanoseconds(FileTime ft) {
   return static_cast<Nanoseconds128>(ft.time_since_epoch().count());
+}
+
+// Where the file clock's epoch lies, in nanoseconds since the system clock's.
+Nanoseconds128 file_epoch_nanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::file_clock::to_sys(FileTime{}).time_since_epoch())
+      .count();
 }
 
 std::string format_time(const char* format, const std::tm& time) {
@@ -27,11 +36,7 @@ std::string format_time(const char* format, const std::tm& time) {
 // Computed in 128 bits: the file clock's epoch lies far from the system clock's (2174 in
 // libstdc++), and converting a time near either end of its range through the clocks overflows.
 std::time_t to_time_t(FileTime ft) {
-  constexpr Nanoseconds128 NANOSECONDS_PER_SECOND = 1000000000;
-  const auto file_epoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::file_clock::to_sys(FileTime{}).time_since_epoch());
-  const Nanoseconds128 seconds =
-      (nanoseconds(ft) + static_cast<Nanoseconds128>(file_epoch.count())) / NANOSECONDS_PER_SECOND;
+  const Nanoseconds128 seconds = (nanoseconds(ft) + file_epoch_nanoseconds()) / NANOSECONDS_PER_SECOND;
   constexpr auto lowest = std::numeric_limits<std::time_t>::min();
   constexpr auto highest = std::numeric_limits<std::time_t>::max();
   if (seconds < lowest) return lowest;
@@ -43,6 +48,15 @@ FileTime to_file_time(std::time_t t) {
   const std::chrono::sys_time<std::chrono::microseconds> micros{std::chrono::seconds(t)};
   const auto nanos = std::chrono::time_point_cast<std::chrono::nanoseconds>(micros);
   return FileTime(std::chrono::file_clock::from_sys(nanos));
+}
+
+std::optional<FileTime> from_unix_time(std::int64_t seconds, std::int64_t nanoseconds) {
+  const Nanoseconds128 since_file_epoch = static_cast<Nanoseconds128>(seconds) * NANOSECONDS_PER_SECOND +
+                                          nanoseconds - file_epoch_nanoseconds();
+  const auto lowest = static_cast<Nanoseconds128>(FileTime::duration::min().count());
+  const auto highest = static_cast<Nanoseconds128>(FileTime::duration::max().count());
+  if (since_file_epoch < lowest || since_file_epoch > highest) return std::nullopt;
+  return FileTime(FileTime::duration(static_cast<FileTime::rep>(since_file_epoch)));
 }
 
 std::string to_string(FileTime ft) {

@@ -4,8 +4,10 @@
 // stamped with a time. Free of shared state, callable from any thread.
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace TWL_Core::util {
@@ -16,6 +18,9 @@ using FileTime = std::filesystem::file_time_type;
 std::time_t to_time_t(FileTime ft);
 // The file time of `t` seconds since the epoch.
 FileTime to_file_time(std::time_t t);
+// The file time of a time the system gives as seconds and nanoseconds since the epoch (as in
+// struct stat); nothing if the file clock cannot hold it.
+std::optional<FileTime> from_unix_time(std::int64_t seconds, std::int64_t nanoseconds);
 // The time in UTC as "%A, %d %B %Y %H:%M"; weekday and month names follow the process locale.
 std::string to_string(FileTime ft);
 

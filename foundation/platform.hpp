@@ -50,6 +50,17 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// What one stat of a path (links followed) tells: its type, size and modification time.
+struct FileStatus {
+  std::filesystem::file_type type = std::filesystem::file_type::none;
+  std::uint64_t size = 0;
+  std::int64_t modified_seconds = 0;
+  long modified_nanoseconds = 0;
+};
+
+// The status of `path`; nothing (errno set) if it cannot be examined.
+std::optional<FileStatus> file_status(const std::filesystem::path& path);
+
 // The identity of the open file `fd`; nothing (errno set) if it cannot be read.
 std::optional<FileIdentity> file_identity(int fd);
 

@@ -165,6 +165,28 @@ std::optional<std::string> mount_point_of(const std::filesystem::path& path) {
   return mount->mount_point.string();
 }
 
+namespace {
+
+fs::file_type type_of(mode_t mode) {
+  if (S_ISREG(mode)) return fs::file_type::regular;
+  if (S_ISDIR(mode)) return fs::file_type::directory;
+  if (S_ISLNK(mode)) return fs::file_type::symlink;
+  if (S_ISFIFO(mode)) return fs::file_type::fifo;
+  if (S_ISSOCK(mode)) return fs::file_type::socket;
+  if (S_ISBLK(mode)) return fs::file_type::block;
+  if (S_ISCHR(mode)) return fs::file_type::character;
+  return fs::file_type::unknown;
+}
+
+}  // namespace
+
+std::optional<FileStatus> file_status(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileStatus{type_of(info.st_mode), static_cast<std::uint64_t>(info.st_size),
+                    static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec};
+}
+
 std::optional<FileIdentity> file_identity(int fd) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return std::nullopt;

@@ -1,5 +1,7 @@
 #include "sync/filesystem_util.hpp"
 
+#include <cerrno>
+
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -53,22 +55,21 @@ bool is_comment_or_blank(const std::string& line) {
 
 }  // namespace
 
+// One stat: the comparison of an unchanged tree does little else.
 FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::FileTime& time) {
   const fs::path file = util::to_path(path);
-  try {
-    const auto type = fs::status(file).type();
-    if (type == fs::file_type::not_found || type == fs::file_type::none) {
-      return MountedDrives::instance().drive_mounted(file, L"") ? FileInfoResult::FileNotExist
-                                                                : FileInfoResult::DriveNotMounted;
-    }
-    const auto file_size = fs::file_size(file);
-    const auto write_time = fs::last_write_time(file);
-    size = file_size;
-    time = write_time;
-    return FileInfoResult::Ok;
-  } catch (const std::exception&) {
-    return FileInfoResult::ReadError;
+  const auto status = platform::file_status(file);
+  if (!status) {
+    if (errno != ENOENT && errno != ENOTDIR) return FileInfoResult::ReadError;
+    return MountedDrives::instance().drive_mounted(file, L"") ? FileInfoResult::FileNotExist
+                                                              : FileInfoResult::DriveNotMounted;
   }
+  if (status->type != fs::file_type::regular) return FileInfoResult::ReadError;
+  const auto modified = util::from_unix_time(status->modified_seconds, status->modified_nanoseconds);
+  if (!modified) return FileInfoResult::TimeInvalid;
+  size = status->size;
+  time = *modified;
+  return FileInfoResult::Ok;
 }
 
 std::wstring make_error_message(FileInfoResult result) {

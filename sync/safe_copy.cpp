@@ -79,17 +79,24 @@ void remove_quietly(const fs::path& path) {
 }
 
 // Removes what a crash left beside `to`: only regular files of exactly the temporary form.
-void remove_leftovers(const fs::path& to) {
-  const std::string prefix = name_prefix(to);
+// The leftovers of `to` only (or of every file, for `is_leftover` = is_temporary_copy_name).
+template <typename IsLeftover>
+void remove_files_in(const fs::path& folder, IsLeftover is_leftover) {
   std::error_code error;
-  for (fs::directory_iterator entry(to.parent_path(), error), end; !error && entry != end;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {
     std::error_code status_error;
-    if (temporary_copy_of(entry->path().filename().string(), prefix) &&
+    if (is_leftover(entry->path().filename().string()) &&
         entry->symlink_status(status_error).type() == fs::file_type::regular) {
       remove_quietly(entry->path());
     }
   }
+}
+
+void remove_leftovers(const fs::path& to) {
+  const std::string prefix = name_prefix(to);
+  remove_files_in(to.parent_path(),
+                  [&](std::string_view name) { return temporary_copy_of(name, prefix); });
 }
 
 struct SourceFile {
@@ -158,7 +165,7 @@ class Copy {
   }
 
   CopyResult run() {
-    remove_leftovers(to_);
+    if (options_.remove_leftovers) remove_leftovers(to_);
     auto source = open_source(from_);
     if (!source) return failed("copy_failed", errno);
     FileDescriptor output(::open(temporary_.c_str(),
@@ -215,7 +222,7 @@ class Copy {
     }
     if (::rename(temporary_.c_str(), to_.c_str()) != 0) return failed("copy_failed", errno);
     committed_ = true;
-    (void)util::flush_folder(to_.parent_path());
+    if (options_.flush_folder) (void)util::flush_folder(to_.parent_path());
     return CopyResult::Copied;
   }
 
@@ -256,6 +263,10 @@ bool is_temporary_copy_name(std::string_view file_name) {
   const std::size_t fixed = 1 + MARKER.size() + RANDOM_DIGITS;
   if (file_name.size() < fixed) return false;
   return temporary_copy_of(file_name, file_name.substr(1, file_name.size() - fixed));
+}
+
+void remove_temporary_copies(const fs::path& folder) {
+  remove_files_in(folder, [](std::string_view name) { return is_temporary_copy_name(name); });
 }
 
 CopyResult safe_copy(const fs::path& from, const fs::path& to, const SafeCopyOptions& options) {

@@ -32,6 +32,11 @@ struct SafeCopyOptions {
   bool keep_generation = false;               // "fatherSonPrinciple"
   std::function<bool()> stop_requested;       // polled per block; empty: never
   std::function<void(std::uint64_t)> copied;  // bytes copied so far, per block; may be empty
+  // A folder pass does these two once per folder instead of once per copy: it removes the
+  // folder's leftovers before its first copy (a search per copy would list a large folder
+  // once for each of its files), and it flushes the folder after its last one.
+  bool remove_leftovers = true;
+  bool flush_folder = true;
 };
 
 // Copies `from` over `to` as described above. Failed, cancelled and refused copies leave `to`
@@ -40,6 +45,10 @@ struct SafeCopyOptions {
 [[nodiscard]] CopyResult safe_copy(const std::filesystem::path& from,
                                    const std::filesystem::path& to,
                                    const SafeCopyOptions& options);
+
+// Removes every regular file in `folder` whose name is a temporary copy's (see below): what
+// crashed copies left. Failures are ignored; the next pass tries again.
+void remove_temporary_copies(const std::filesystem::path& folder);
 
 // True if `file_name` is a temporary copy of this program: "." + (a prefix of) the
 // destination's name + ".ternwell-partial-" + 16 lower-case hex digits. Synchronisers never

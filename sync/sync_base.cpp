@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "foundation/durable_file.hpp"
 #include "foundation/platform.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
@@ -63,12 +64,11 @@ bool SyncBase::drive_not_exist(const std::wstring& path, bool remote) {
 
 std::vector<FolderEntry> SyncBase::list_local_folder(const std::wstring& directory) {
   std::vector<FolderEntry> entries;
+  // The entry's own type comes with the listing; only links need a look at what they lead to.
   for (const fs::directory_entry& entry : fs::directory_iterator(util::to_path(directory))) {
     std::error_code ec;
-    const fs::file_status status = entry.status(ec);
-    entries.push_back({util::from_path(entry.path().filename()),
-                       fs::is_directory(status), fs::is_regular_file(status),
-                       entry.is_symlink(ec)});
+    entries.push_back({util::from_path(entry.path().filename()), entry.is_directory(ec),
+                       entry.is_regular_file(ec), entry.is_symlink(ec)});
   }
   return entries;
 }
@@ -87,6 +87,24 @@ void SyncBase::create_target_dir_if_not_exist(const std::wstring& directory) {
   report_sync_error(translate("target_dir_not_creatable") + folder);
 }
 
+void SyncBase::remove_leftovers(const std::wstring& source_directory,
+                                const std::wstring& target_directory) {
+  if (plan_only_) return;
+  if (!target_remote()) remove_temporary_copies(util::to_path(target_directory));
+  if (item_.flags.twoWaySync && !source_remote()) {
+    remove_temporary_copies(util::to_path(source_directory));
+  }
+}
+
+void SyncBase::flush_folders(const std::wstring& source_directory,
+                             const std::wstring& target_directory, std::size_t files_before) {
+  if (plan_only_ || files_ == files_before) return;
+  if (!target_remote()) (void)util::flush_folder(util::to_path(target_directory));
+  if (item_.flags.twoWaySync && !source_remote()) {
+    (void)util::flush_folder(util::to_path(source_directory));
+  }
+}
+
 void SyncBase::sync_file(const std::wstring& source, const std::wstring& target,
                          const std::wstring& wildcard) {
   if (plan_only_ && !planning()) {
@@ -95,6 +113,7 @@ void SyncBase::sync_file(const std::wstring& source, const std::wstring& target,
   }
   try {
     SyncFile pair(file_item(source, target, wildcard), files_, plan_only_, false);
+    pair.within_folder_pass();
     pair();
   } catch (const std::exception& e) {
     report_failure(source, target, &e);

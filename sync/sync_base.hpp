@@ -49,6 +49,14 @@ class SyncBase {
   // Creates `directory` (empty: the item's target) with its missing parents, except in plans
   // and counting passes. A failure is logged and reported; the copies into it fail one by one.
   void create_target_dir_if_not_exist(const std::wstring& directory);
+  // Removes what crashed copies left in a folder pair (not in plans and counting passes), so
+  // that the copies into it need not look for leftovers one by one.
+  void remove_leftovers(const std::wstring& source_directory,
+                        const std::wstring& target_directory);
+  // Makes the copies into a folder pair durable once its pass is done, if the file counter
+  // moved on from `files_before` (nothing copied, nothing to flush; nothing in plans).
+  void flush_folders(const std::wstring& source_directory, const std::wstring& target_directory,
+                     std::size_t files_before);
   // Synchronises one file pair, or counts it in a counting pass. Nothing escapes.
   void sync_file(const std::wstring& source, const std::wstring& target,
                  const std::wstring& wildcard);

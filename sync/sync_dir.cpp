@@ -33,13 +33,18 @@ void SyncDir::sync_folder(const std::wstring& source, const std::wstring& target
   const std::wstring source_directory = without_volume_spec(source);
   const std::wstring target_directory = without_volume_spec(target);
   create_target_dir_if_not_exist(L"");
+  remove_leftovers(source_directory, target_directory);
   learn_name_rules(source_directory, target_directory);
   FolderNames names = new_folder_names();
+  const std::size_t files_before = files_;
   for (const FolderEntry& entry : list_source_folder(source_directory, names)) {
     sync_dir_entry(entry, source_directory, item_.wildcard, target_directory, names);
-    if (stop_requested()) return;
+    if (stop_requested()) break;
   }
-  sync_target_only_entries(source_directory, target_directory, item_.wildcard, names);
+  if (!stop_requested()) {
+    sync_target_only_entries(source_directory, target_directory, item_.wildcard, names);
+  }
+  flush_folders(source_directory, target_directory, files_before);
 }
 
 void SyncDir::sync_dir_entry(const FolderEntry& entry, const std::wstring& source_directory,

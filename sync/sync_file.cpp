@@ -209,6 +209,7 @@ void SyncFile::copy_dest_to_source(const FileDifference& difference, const std::
   report_sync_volume(difference.target_size());
 }
 
+// A moved file's copy is flushed into its folder at once: the source is deleted right after.
 // The volume is looked at once more right before the copy: it may have gone since the
 // comparison, and a copy that does not happen must not pass for a successful run.
 bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
@@ -227,7 +228,8 @@ bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
   publish_copy_progress(from, size);
   const SafeCopyOptions options{seen_destination, item_.flags.fatherSonPrinciple,
                                 [] { return Synchronize::stopping(); },
-                                [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); }};
+                                [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); },
+                                !within_folder_pass_, !within_folder_pass_ || item_.flags.delAftercopy};
   return safe_copy(util::to_path(from), util::to_path(to), options) == CopyResult::Copied;
 }
 

@@ -26,6 +26,10 @@ class SyncFile : public SyncBase {
 
   void operator()() override;
 
+  // The pair is one of a folder pass, which removed the leftovers of crashed copies in the
+  // pair's folders already and flushes them once it is done.
+  void within_folder_pass() { within_folder_pass_ = true; }
+
   // The action for a difference under this item's flags; nothing for "leave the pair alone".
   [[nodiscard]] std::optional<PlannedAction> decide(Difference difference) const;
   // True when the file the action would copy is empty and empty files are not synchronised.
@@ -54,6 +58,7 @@ class SyncFile : public SyncBase {
                                const SeenDestination& seen, bool to_remote, std::uint64_t size);
 
   const bool target_is_dir_;
+  bool within_folder_pass_ = false;
 };
 
 }  // namespace TWL_Core

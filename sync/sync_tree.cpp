@@ -52,7 +52,12 @@ void SyncTree::sync_tree(const std::wstring& source, const std::wstring& target)
   std::vector<Folder> path;
   enter(path, source, target);
   while (!path.empty()) {
-    if (Synchronize::stopping()) return;
+    if (Synchronize::stopping()) {
+      for (const Folder& folder : path) {
+        flush_folders(folder.source, folder.target, folder.files_at_entry);
+      }
+      return;
+    }
     Folder& folder = path.back();
     if (folder.next < folder.entries.size()) {
       const Entry entry = folder.entries[folder.next++];
@@ -70,7 +75,8 @@ void SyncTree::enter(std::vector<Folder>& path, const std::wstring& source,
   if (Synchronize::stopping()) return;
   try {
     create_target_dir_if_not_exist(target);
-    Folder folder{source, target, {}, 0, new_folder_names()};
+    remove_leftovers(source, target);
+    Folder folder{source, target, {}, 0, new_folder_names(), files_};
     folder.entries = list_source_folder(source, folder.names);
     path.push_back(std::move(folder));
   } catch (const std::exception& e) {
@@ -122,14 +128,16 @@ bool SyncTree::subtree_skipped(const Folder& folder, const Entry& entry) {
 }
 
 void SyncTree::finish(const Folder& folder) {
-  if (Synchronize::stopping()) return;
   try {
-    sync_target_only_entries(folder.source, folder.target, item_.wildcard, folder.names);
+    if (!Synchronize::stopping()) {
+      sync_target_only_entries(folder.source, folder.target, item_.wildcard, folder.names);
+    }
   } catch (const std::exception& e) {
     report_failure(folder.source, folder.target, &e);
   } catch (...) {
     report_failure(folder.source, folder.target, nullptr);
   }
+  flush_folders(folder.source, folder.target, folder.files_at_entry);
 }
 
 }  // namespace TWL_Core

@@ -29,6 +29,7 @@ class SyncTree : public SyncBase {
     std::vector<Entry> entries;
     std::size_t next = 0;
     FolderNames names;
+    std::size_t files_at_entry = 0;  // the file counter when the folder was entered
   };
 
   void sync_tree(const std::wstring& source, const std::wstring& target);

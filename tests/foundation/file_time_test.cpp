@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <limits>
+
+#include "foundation/platform.hpp"
 
 namespace TWL_Core::util {
 namespace {
@@ -25,6 +34,29 @@ TEST(FileTime, FileTimeOfEpochSecondsMatchesTheSystemClock) {
   const auto expected = std::chrono::file_clock::from_sys(
       std::chrono::sys_seconds(std::chrono::seconds(MARCH_5_2024_140307_UTC)));
   EXPECT_TRUE(equal(to_file_time(MARCH_5_2024_140307_UTC), expected));
+}
+
+// A file's time read with one stat must be the very time the standard library reads.
+TEST(FileTime, TimesFromStatAreTheStandardLibrarysFileTimes) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("ternwell-file-time-" + std::to_string(::getpid()));
+  std::FILE* created = std::fopen(file.c_str(), "w");
+  ASSERT_NE(created, nullptr);
+  std::fclose(created);
+  for (const std::int64_t seconds : {std::int64_t{-315619200}, std::int64_t{0},
+                                     std::int64_t{MARCH_5_2024_140307_UTC},
+                                     std::int64_t{JANUARY_1_2100_UTC}}) {
+    const timespec times[2] = {{seconds, 123456789}, {seconds, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    const auto status = platform::file_status(file);
+    ASSERT_TRUE(status.has_value());
+    const auto converted = from_unix_time(status->modified_seconds, status->modified_nanoseconds);
+    ASSERT_TRUE(converted.has_value()) << seconds;
+    EXPECT_TRUE(equal(*converted, std::filesystem::last_write_time(file))) << seconds;
+  }
+  std::filesystem::remove(file);
+  EXPECT_FALSE(from_unix_time(std::numeric_limits<std::int64_t>::max(), 0).has_value());
+  EXPECT_FALSE(from_unix_time(std::numeric_limits<std::int64_t>::min(), 0).has_value());
 }
 
 struct DisplayCase {
