@@ -10,7 +10,8 @@ namespace {
 
 // from_path carries a byte that is not UTF-8 as one of these lone surrogates.
 bool has_raw_bytes(std::wstring_view name) {
-  return std::any_of(name.begin(), name.end(), [](wchar_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+  return std::any_of(name.begin(), name.end(),
+                     [](wchar_t c) { return c >= 0xD800 && c <= 0xDFFF; });
 }
 
 std::u16string raw_key(std::wstring_view name, bool fold_case) {

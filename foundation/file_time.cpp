@@ -36,7 +36,8 @@ std::string format_time(const char* format, const std::tm& time) {
 // Computed in 128 bits: the file clock's epoch lies far from the system clock's (2174 in
 // libstdc++), and converting a time near either end of its range through the clocks overflows.
 std::time_t to_time_t(FileTime ft) {
-  const Nanoseconds128 seconds = (nanoseconds(ft) + file_epoch_nanoseconds()) / NANOSECONDS_PER_SECOND;
+  const Nanoseconds128 seconds =
+      (nanoseconds(ft) + file_epoch_nanoseconds()) / NANOSECONDS_PER_SECOND;
   constexpr auto lowest = std::numeric_limits<std::time_t>::min();
   constexpr auto highest = std::numeric_limits<std::time_t>::max();
   if (seconds < lowest) return lowest;
@@ -51,8 +52,9 @@ FileTime to_file_time(std::time_t t) {
 }
 
 std::optional<FileTime> from_unix_time(std::int64_t seconds, std::int64_t nanoseconds) {
-  const Nanoseconds128 since_file_epoch = static_cast<Nanoseconds128>(seconds) * NANOSECONDS_PER_SECOND +
-                                          nanoseconds - file_epoch_nanoseconds();
+  const Nanoseconds128 since_file_epoch =
+      static_cast<Nanoseconds128>(seconds) * NANOSECONDS_PER_SECOND + nanoseconds -
+      file_epoch_nanoseconds();
   const auto lowest = static_cast<Nanoseconds128>(FileTime::duration::min().count());
   const auto highest = static_cast<Nanoseconds128>(FileTime::duration::max().count());
   if (since_file_epoch < lowest || since_file_epoch > highest) return std::nullopt;

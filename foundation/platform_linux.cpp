@@ -244,15 +244,15 @@ bool case_insensitive_type(const fs::path& folder) {
 bool case_folding_folder(const fs::path& folder) {
   const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
   int flags = 0;
-  return fd.is_open() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+  return fd.is_open() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+         (flags & FS_CASEFOLD_FL) != 0;
 }
 
 std::string with_case_swapped(const std::string& name) {
   std::string swapped = name;
   for (char& c : swapped) {
     const auto byte = static_cast<unsigned char>(c);
-    if (std::isupper(byte)) c = static_cast<char>(std::tolower(byte));
-    else if (std::islower(byte)) c = static_cast<char>(std::toupper(byte));
+    c = static_cast<char>(std::isupper(byte) ? std::tolower(byte) : std::toupper(byte));
   }
   return swapped;
 }

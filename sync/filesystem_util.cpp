@@ -1,7 +1,6 @@
 #include "sync/filesystem_util.hpp"
 
 #include <cerrno>
-
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -65,7 +64,8 @@ FileInfoResult fileinfo(const std::wstring& path, std::uintmax_t& size, util::Fi
                                                               : FileInfoResult::DriveNotMounted;
   }
   if (status->type != fs::file_type::regular) return FileInfoResult::ReadError;
-  const auto modified = util::from_unix_time(status->modified_seconds, status->modified_nanoseconds);
+  const auto modified =
+      util::from_unix_time(status->modified_seconds, status->modified_nanoseconds);
   if (!modified) return FileInfoResult::TimeInvalid;
   size = status->size;
   time = *modified;

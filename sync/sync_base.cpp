@@ -200,13 +200,14 @@ void SyncBase::sync_target_only_entries(const std::wstring& source_directory,
   }
   for (const std::wstring& name : files) {
     if (Synchronize::stopping()) return;
-    sync_target_only_file(source_directory, name, child_path(target_directory, name), wildcard, names);
+    sync_target_only_file(source_directory, name, child_path(target_directory, name), wildcard,
+                          names);
   }
 }
 
-void SyncBase::sync_target_only_file(const std::wstring& source_directory,
-                                     const std::wstring& name, const std::wstring& target_path,
-                                     const std::wstring& wildcard, const FolderNames& names) {
+void SyncBase::sync_target_only_file(const std::wstring& source_directory, const std::wstring& name,
+                                     const std::wstring& target_path, const std::wstring& wildcard,
+                                     const FolderNames& names) {
   switch (names.classify_target(name)) {
     case FolderNames::TargetName::Handled:
       return;

@@ -51,8 +51,7 @@ class SyncBase {
   void create_target_dir_if_not_exist(const std::wstring& directory);
   // Removes what crashed copies left in a folder pair (not in plans and counting passes), so
   // that the copies into it need not look for leftovers one by one.
-  void remove_leftovers(const std::wstring& source_directory,
-                        const std::wstring& target_directory);
+  void remove_leftovers(const std::wstring& source_directory, const std::wstring& target_directory);
   // Makes the copies into a folder pair durable once its pass is done, if the file counter
   // moved on from `files_before` (nothing copied, nothing to flush; nothing in plans).
   void flush_folders(const std::wstring& source_directory, const std::wstring& target_directory,
@@ -64,8 +63,8 @@ class SyncBase {
   // deleted or copied back as the flags say. Throws std::filesystem::filesystem_error when the
   // target folder cannot be listed.
   void sync_target_only_entries(const std::wstring& source_directory,
-                                const std::wstring& target_directory,
-                                const std::wstring& wildcard, const FolderNames& names);
+                                const std::wstring& target_directory, const std::wstring& wildcard,
+                                const FolderNames& names);
 
   // Lists a source folder and records its names. Names that the target volume takes for one
   // (files or folders) are reported once per folder and take no part in the pass.

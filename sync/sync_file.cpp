@@ -226,10 +226,13 @@ bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
     return false;
   }
   publish_copy_progress(from, size);
-  const SafeCopyOptions options{seen_destination, item_.flags.fatherSonPrinciple,
-                                [] { return Synchronize::stopping(); },
-                                [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); },
-                                !within_folder_pass_, !within_folder_pass_ || item_.flags.delAftercopy};
+  const SafeCopyOptions options{
+      seen_destination,
+      item_.flags.fatherSonPrinciple,
+      [] { return Synchronize::stopping(); },
+      [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); },
+      !within_folder_pass_,
+      !within_folder_pass_ || item_.flags.delAftercopy};
   return safe_copy(util::to_path(from), util::to_path(to), options) == CopyResult::Copied;
 }
 

@@ -1,8 +1,7 @@
 #include "foundation/file_time.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,9 +42,9 @@ TEST(FileTime, TimesFromStatAreTheStandardLibrarysFileTimes) {
   std::FILE* created = std::fopen(file.c_str(), "w");
   ASSERT_NE(created, nullptr);
   std::fclose(created);
-  for (const std::int64_t seconds : {std::int64_t{-315619200}, std::int64_t{0},
-                                     std::int64_t{MARCH_5_2024_140307_UTC},
-                                     std::int64_t{JANUARY_1_2100_UTC}}) {
+  for (const std::int64_t seconds :
+       {std::int64_t{-315619200}, std::int64_t{0}, std::int64_t{MARCH_5_2024_140307_UTC},
+        std::int64_t{JANUARY_1_2100_UTC}}) {
     const timespec times[2] = {{seconds, 123456789}, {seconds, 123456789}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     const auto status = platform::file_status(file);

@@ -92,11 +92,17 @@ TEST(WstringToString, EncodesEachCodePointAndDecodesItBack) {
 }
 
 TEST(PathConversion, KeepsEveryByteOfANameThatIsNotUtf8) {
+  // Valid UTF-8, stray bytes, a truncated and an overlong sequence, an encoded surrogate and
+  // a code point past U+10FFFF.
   const std::string_view names[] = {
-      "plain.txt",         "\xC3\xBCmlaut \xE2\x82\xAC",  // valid UTF-8
-      "latin1 caf\xE9",    "\xFF\xFE",                     // stray bytes
-      "cut \xE2\x82",       "\xC0\xAF overlong",              // truncated, overlong
-      "\xED\xB2\x80 surrogate", "\xF4\x90\x80\x80 too large",
+      "plain.txt",
+      "\xC3\xBCmlaut \xE2\x82\xAC",
+      "latin1 caf\xE9",
+      "\xFF\xFE",
+      "cut \xE2\x82",
+      "\xC0\xAF overlong",
+      "\xED\xB2\x80 surrogate",
+      "\xF4\x90\x80\x80 too large",
   };
   for (const std::string_view name : names) {
     const std::wstring wide = from_path(std::filesystem::path(std::string(name)));

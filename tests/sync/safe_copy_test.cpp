@@ -204,9 +204,8 @@ TEST_F(SafeCopyTest, AFolderWithoutWritePermissionLeavesTheOldDestination) {
       GTEST_SKIP() << "no private mount table: " << std::strerror(errno);
     }
     ASSERT_EQ(::mount(target_dir.c_str(), target_dir.c_str(), nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(::mount(nullptr, target_dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                      nullptr),
-              0)
+    ASSERT_EQ(
+        ::mount(nullptr, target_dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0)
         << std::strerror(errno);
   }
   EXPECT_EQ(copy({seen_now(), true, {}, {}}), CopyResult::Failed);

@@ -90,7 +90,8 @@ TEST_F(SyncTreeTest, FilesOnlyInTheTargetAreHandledAsTheFlagsSay) {
   const TargetOnlyCase cases[] = {
       {"no flag", false, false, false, "a/\na/x.txt=x\n",
        "a/\na/only.txt=o\na/x.txt=x\na/x.txt.bak.2=g\nextra/\nextra/e.txt=e\n"},
-      {"deletions", true, false, false, "a/\na/x.txt=x\n", "a/\na/x.txt=x\nextra/\nextra/e.txt=e\n"},
+      {"deletions", true, false, false, "a/\na/x.txt=x\n",
+       "a/\na/x.txt=x\nextra/\nextra/e.txt=e\n"},
       {"deletions keep generations", true, false, true, "a/\na/x.txt=x\n",
        "a/\na/x.txt=x\na/x.txt.bak.2=g\nextra/\nextra/e.txt=e\n"},
       {"two-way", false, true, false, "a/\na/only.txt=o\na/x.txt=x\na/x.txt.bak.2=g\n",
@@ -119,14 +120,16 @@ TEST_F(SyncTreeTest, WildcardAndExclusionsLeaveTheirTargetNamesakesAlone) {
   exclusions = {L"cache"};
   flags.syncDeletions = true;
   run();
-  EXPECT_EQ(describe_tree(target), "cache/\ncache/c.txt=old\ncache/d.txt=d\ndocs/\ndocs/a.txt=a\n"
-                                   "docs/b.log=old\n");
+  EXPECT_EQ(describe_tree(target),
+            "cache/\ncache/c.txt=old\ncache/d.txt=d\ndocs/\ndocs/a.txt=a\n"
+            "docs/b.log=old\n");
 }
 
 TEST_F(SyncTreeTest, LinksToFoldersAndDanglingLinksAreNotFollowedNorTakenForDeletions) {
   make_tree(dir.path(), "elsewhere/inside.txt=i\nfile.txt=f\n");
-  make_tree(source, "dirlink->../elsewhere\nfilelink->../file.txt\ngone->/no/such/volume/x\n"
-                    "loop/up->..\n");
+  make_tree(source,
+            "dirlink->../elsewhere\nfilelink->../file.txt\ngone->/no/such/volume/x\n"
+            "loop/up->..\n");
   make_tree(target, "gone=kept copy\n");
   flags.syncDeletions = true;
   for (const SyncItemType type : {SyncItemType::Dir, SyncItemType::Tree}) {
