@@ -12,7 +12,7 @@
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "tests/support/log_capture.hpp"
-#include "tests/support/ssh_test_server.hpp"
+#include "tests/support/ssh_server_test.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
@@ -45,18 +45,14 @@ TEST(RemoteNameProblemTest, RefusesNamesThatLeaveTheFolderOrCannotBeNamedAgain) 
   for (const auto& c : cases) EXPECT_EQ(remote_name_problem(c.name), c.problem) << c.name;
 }
 
-class RemoteListingTest : public ::testing::Test {
+class RemoteListingTest : public test::SshServerTest {
  protected:
   void SetUp() override {
-    const std::string reason = test::SshTestServer::unavailable_reason();
-    if (!reason.empty()) GTEST_SKIP() << "no SSH test server: " << reason;
-    server.emplace();
-    ASSERT_TRUE(server->ready()) << server->log();
-    connection.connect(SshAccount("backup", server->host(), server->user(), server->password()));
+    SshServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    connection.connect(account);
   }
 
-  test::LogCapture capture;
-  std::optional<test::SshTestServer> server;
   SftpConnection connection;
 };
 

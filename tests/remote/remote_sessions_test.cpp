@@ -10,7 +10,7 @@
 
 #include "logging/logging.hpp"
 #include "tests/support/log_capture.hpp"
-#include "tests/support/ssh_test_server.hpp"
+#include "tests/support/ssh_server_test.hpp"
 
 namespace TWL_Core {
 namespace {
@@ -21,19 +21,7 @@ std::size_t logins(const std::string& server_log) {
       std::sregex_iterator(server_log.begin(), server_log.end(), accepted), std::sregex_iterator()));
 }
 
-class RemoteSessionsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::string reason = test::SshTestServer::unavailable_reason();
-    if (!reason.empty()) GTEST_SKIP() << "no SSH test server: " << reason;
-    server.emplace();
-    ASSERT_TRUE(server->ready()) << server->log();
-    account = SshAccount("backup", server->host(), server->user(), server->password());
-  }
-
-  test::LogCapture capture;
-  std::optional<test::SshTestServer> server;
-  SshAccount account;
+class RemoteSessionsTest : public test::SshServerTest {
 };
 
 TEST_F(RemoteSessionsTest, OneLoginServesEveryOperationOfAPass) {

@@ -15,7 +15,7 @@
 #include "logging/logging.hpp"
 #include "remote/ssh_file_inspector.hpp"
 #include "tests/support/log_capture.hpp"
-#include "tests/support/ssh_test_server.hpp"
+#include "tests/support/ssh_server_test.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
@@ -29,16 +29,8 @@ bool starts_with(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-class SftpConnectionTest : public ::testing::Test {
+class SftpConnectionTest : public test::SshServerTest {
  protected:
-  void SetUp() override {
-    const std::string reason = test::SshTestServer::unavailable_reason();
-    if (!reason.empty()) GTEST_SKIP() << "no SSH test server: " << reason;
-    server.emplace();
-    ASSERT_TRUE(server->ready()) << server->log();
-    account = SshAccount("backup", server->host(), server->user(), server->password());
-  }
-
   fs::path known_hosts() const { return server->client_home() / ".ssh" / "known_hosts"; }
 
   // Connects a fresh connection; the exception's text, or nothing if the connection opened.
@@ -54,10 +46,6 @@ class SftpConnectionTest : public ::testing::Test {
     EXPECT_TRUE(connection.is_open());
     return std::nullopt;
   }
-
-  test::LogCapture capture;
-  std::optional<test::SshTestServer> server;
-  SshAccount account;
 };
 
 TEST_F(SftpConnectionTest, TheFirstContactStoresTheHostKeyAndLogsIn) {
