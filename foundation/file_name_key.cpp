@@ -24,10 +24,15 @@ std::u16string raw_key(std::wstring_view name, bool fold_case) {
   return key;
 }
 
+bool is_ascii(std::wstring_view name) {
+  return std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= 0 && c < 0x80; });
+}
+
 }  // namespace
 
+// ASCII names, most names there are, need no decomposition and fold by ASCII's own rule.
 std::u16string file_name_key(std::wstring_view name, bool fold_case) {
-  if (has_raw_bytes(name)) return raw_key(name, fold_case);
+  if (has_raw_bytes(name) || is_ascii(name)) return raw_key(name, fold_case);
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* decomposed = icu::Normalizer2::getNFDInstance(status);
   if (U_FAILURE(status)) return raw_key(name, fold_case);

@@ -9,8 +9,10 @@ FolderNames::FolderNames(bool source_ignores_case, bool target_ignores_case)
 
 void FolderNames::add(const std::wstring& name) {
   if (!exact_.insert(name).second) return;
-  ++target_keys_[target_key(name)];
-  source_keys_.insert(source_key(name));
+  std::u16string key = target_key(name);
+  ++target_keys_[key];
+  source_keys_.insert(source_ignores_case_ == target_ignores_case_ ? std::move(key)
+                                                                   : source_key(name));
 }
 
 bool FolderNames::collides_on_target(const std::wstring& name) const {

@@ -5,9 +5,9 @@
 // name one of the volumes takes for the same.
 
 #include <cstddef>
-#include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace TWL_Core {
 
@@ -34,9 +34,9 @@ class FolderNames {
 
   bool source_ignores_case_;
   bool target_ignores_case_;
-  std::set<std::wstring> exact_;
-  std::map<std::u16string, std::size_t> target_keys_;  // key -> how many source names have it
-  std::set<std::u16string> source_keys_;
+  std::unordered_set<std::wstring> exact_;
+  std::unordered_map<std::u16string, std::size_t> target_keys_;  // key -> source names with it
+  std::unordered_set<std::u16string> source_keys_;
 };
 
 }  // namespace TWL_Core
