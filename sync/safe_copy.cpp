@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "foundation/file_ops.hpp"
 #include "foundation/platform.hpp"
 #include "foundation/regular_file.hpp"
+#include "foundation/temporary_copy_name.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
@@ -31,47 +31,7 @@ namespace fs = std::filesystem;
 using translation::translate;
 
 constexpr std::size_t COPY_BLOCK = 8 * 1024 * 1024;
-constexpr std::string_view MARKER = ".ternwell-partial-";
-constexpr std::size_t RANDOM_DIGITS = 16;
-constexpr std::size_t MAX_NAME_BYTES = 255;
-constexpr std::size_t MAX_PREFIX_BYTES = MAX_NAME_BYTES - 1 - MARKER.size() - RANDOM_DIGITS;
-
 std::wstring wide(const fs::path& path) { return util::from_path(path); }
-
-bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// The destination's name, cut on a character boundary so that the temporary name fits.
-std::string name_prefix(const fs::path& to) {
-  std::string name = to.filename().string();
-  if (name.size() <= MAX_PREFIX_BYTES) return name;
-  std::size_t length = MAX_PREFIX_BYTES;
-  while (length > 0 && is_continuation_byte(name[length])) --length;
-  return name.substr(0, length);
-}
-
-std::string random_digits() {
-  static thread_local std::mt19937_64 generator{std::random_device{}()};
-  constexpr char HEX[] = "0123456789abcdef";
-  std::uint64_t value = generator();
-  std::string digits(RANDOM_DIGITS, '0');
-  for (auto& digit : digits) {
-    digit = HEX[value & 0xF];
-    value >>= 4;
-  }
-  return digits;
-}
-
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
-
-// True if `name` is a temporary copy whose destination name begins with `prefix`.
-bool temporary_copy_of(std::string_view name, std::string_view prefix) {
-  const std::size_t expected = 1 + prefix.size() + MARKER.size() + RANDOM_DIGITS;
-  if (name.size() != expected || name.front() != '.') return false;
-  if (name.substr(1, prefix.size()) != prefix) return false;
-  if (name.substr(1 + prefix.size(), MARKER.size()) != MARKER) return false;
-  const auto digits = name.substr(name.size() - RANDOM_DIGITS);
-  return std::all_of(digits.begin(), digits.end(), is_hex_digit);
-}
 
 void remove_quietly(const fs::path& path) {
   std::error_code ignored;
@@ -94,9 +54,10 @@ void remove_files_in(const fs::path& folder, IsLeftover is_leftover) {
 }
 
 void remove_leftovers(const fs::path& to) {
-  const std::string prefix = name_prefix(to);
-  remove_files_in(to.parent_path(),
-                  [&](std::string_view name) { return temporary_copy_of(name, prefix); });
+  const std::string destination = to.filename().string();
+  remove_files_in(to.parent_path(), [&](std::string_view name) {
+    return util::is_temporary_copy_of(name, destination);
+  });
 }
 
 struct SourceFile {
@@ -157,7 +118,7 @@ class Copy {
       : from_(from),
         to_(to),
         options_(options),
-        temporary_(to.parent_path() / ("." + name_prefix(to) + std::string(MARKER) + random_digits())) {}
+        temporary_(to.parent_path() / util::temporary_copy_name(to.filename().string())) {}
   Copy(const Copy&) = delete;
   Copy& operator=(const Copy&) = delete;
   ~Copy() {
@@ -260,9 +221,7 @@ class Copy {
 }  // namespace
 
 bool is_temporary_copy_name(std::string_view file_name) {
-  const std::size_t fixed = 1 + MARKER.size() + RANDOM_DIGITS;
-  if (file_name.size() < fixed) return false;
-  return temporary_copy_of(file_name, file_name.substr(1, file_name.size() - fixed));
+  return util::is_temporary_copy_name(file_name);
 }
 
 void remove_temporary_copies(const fs::path& folder) {
