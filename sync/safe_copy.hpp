@@ -14,11 +14,10 @@
 #include <functional>
 #include <string_view>
 
+#include "foundation/copy_result.hpp"
 #include "foundation/file_time.hpp"
 
 namespace TWL_Core {
-
-enum class CopyResult : std::int32_t { Copied = 1, Failed = 2, Cancelled = 3 };
 
 // What the comparison saw at the destination: nothing, or a file of this size and time.
 struct SeenDestination {
