@@ -8,6 +8,7 @@ namespace TWL_Core::util {
 namespace {
 
 constexpr std::string_view MARKER = ".ternwell-partial-";
+constexpr std::string_view ASIDE_MARKER = ".ternwell-aside-";
 constexpr std::size_t RANDOM_DIGITS = 16;
 constexpr std::size_t MAX_NAME_BYTES = 255;
 constexpr std::size_t MAX_PREFIX_BYTES = MAX_NAME_BYTES - 1 - MARKER.size() - RANDOM_DIGITS;
@@ -36,14 +37,18 @@ std::string random_digits() {
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
-// True if `name` is a temporary copy whose destination name begins with `prefix`.
-bool temporary_copy_with_prefix(std::string_view name, std::string_view prefix) {
-  const std::size_t expected = 1 + prefix.size() + MARKER.size() + RANDOM_DIGITS;
+// True if `name` is "." + `prefix` + `marker` + the random digits.
+bool has_form(std::string_view name, std::string_view prefix, std::string_view marker) {
+  const std::size_t expected = 1 + prefix.size() + marker.size() + RANDOM_DIGITS;
   if (name.size() != expected || name.front() != '.') return false;
   if (name.substr(1, prefix.size()) != prefix) return false;
-  if (name.substr(1 + prefix.size(), MARKER.size()) != MARKER) return false;
+  if (name.substr(1 + prefix.size(), marker.size()) != marker) return false;
   const auto digits = name.substr(name.size() - RANDOM_DIGITS);
   return std::all_of(digits.begin(), digits.end(), is_hex_digit);
+}
+
+bool temporary_copy_with_prefix(std::string_view name, std::string_view prefix) {
+  return has_form(name, prefix, MARKER);
 }
 
 }  // namespace
@@ -60,6 +65,22 @@ bool is_temporary_copy_name(std::string_view file_name) {
 
 bool is_temporary_copy_of(std::string_view file_name, std::string_view destination_name) {
   return temporary_copy_with_prefix(file_name, name_prefix(destination_name));
+}
+
+std::string aside_name(std::string_view destination_name) {
+  return "." + std::string(name_prefix(destination_name)) + std::string(ASIDE_MARKER) +
+         random_digits();
+}
+
+std::optional<std::string> destination_of_aside(std::string_view file_name) {
+  const std::size_t fixed = 1 + ASIDE_MARKER.size() + RANDOM_DIGITS;
+  if (file_name.size() <= fixed) return std::nullopt;
+  const std::string_view name = file_name.substr(1, file_name.size() - fixed);
+  // A name that long may have been cut to fit: which file it belongs to is then unknown.
+  if (!has_form(file_name, name, ASIDE_MARKER) || name.size() + 3 >= MAX_PREFIX_BYTES) {
+    return std::nullopt;
+  }
+  return std::string(name);
 }
 
 }  // namespace TWL_Core::util

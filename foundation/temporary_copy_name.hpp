@@ -4,6 +4,7 @@
 // random lower-case hex digits, at most 255 bytes. Users do not plausibly give their files such
 // names, and only files of exactly this form are ever removed as leftovers of a crash.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,12 @@ namespace TWL_Core::util {
 // True if `file_name` is a temporary copy for `destination_name`.
 [[nodiscard]] bool is_temporary_copy_of(std::string_view file_name,
                                         std::string_view destination_name);
+
+// Where a file waits while its replacement takes its name (a remote volume cannot rename over
+// an existing file): "." + the name + ".ternwell-aside-" + 16 random hex digits.
+[[nodiscard]] std::string aside_name(std::string_view destination_name);
+// The name of the file that `file_name` holds aside; nothing if `file_name` is no aside name or
+// the destination's name was too long to be kept whole in it.
+[[nodiscard]] std::optional<std::string> destination_of_aside(std::string_view file_name);
 
 }  // namespace TWL_Core::util

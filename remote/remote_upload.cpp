@@ -34,6 +34,10 @@ std::string name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string inside(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 std::string beside(const std::string& path, const std::string& name) {
   const std::string parent = parent_of(path);
   return parent.empty() ? name : (parent == "/" ? "/" + name : parent + "/" + name);
@@ -132,7 +136,7 @@ class Upload {
   // removed; if the new one cannot take the name, the old one is put back.
   CopyResult put_in_place() {
     if (sftp_rename(connection_.sftp(), temporary_.c_str(), to_.c_str()) == 0) return committed();
-    const std::string aside = beside(to_, util::temporary_copy_name(name_of(to_)));
+    const std::string aside = beside(to_, util::aside_name(name_of(to_)));
     if (sftp_rename(connection_.sftp(), to_.c_str(), aside.c_str()) != 0) {
       return failed("remote_file_write_error", wide(to_));
     }
@@ -166,6 +170,30 @@ class Upload {
 };
 
 }  // namespace
+
+void clean_remote_leftovers(SftpConnection& connection, const std::string& folder) {
+  const SftpDir dir = connection.open_dir(folder);
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (const SftpAttributes entry = connection.read_dir(dir.get())) {
+    if (entry->name != nullptr && entry->type == SSH_FILEXFER_TYPE_REGULAR) {
+      names.emplace_back(entry->name);
+    }
+  }
+  for (const std::string& name : names) {
+    const std::string path = inside(folder, name);
+    if (util::is_temporary_copy_name(name)) {
+      (void)sftp_unlink(connection.sftp(), path.c_str());
+    } else if (const auto destination = util::destination_of_aside(name)) {
+      const std::string original = inside(folder, *destination);
+      if (connection.stat(original)) {
+        (void)sftp_unlink(connection.sftp(), path.c_str());
+      } else if (connection.reply_status() == SSH_FX_NO_SUCH_FILE) {
+        (void)sftp_rename(connection.sftp(), path.c_str(), original.c_str());
+      }
+    }
+  }
+}
 
 std::uint32_t sftp_time(std::int64_t seconds) {
   if (seconds < 0) return 0;

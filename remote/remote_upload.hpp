@@ -31,6 +31,11 @@ struct TransferControl {
 [[nodiscard]] CopyResult upload_file(SftpConnection& connection, const std::filesystem::path& from,
                                      const std::string& to, const TransferControl& control);
 
+// Clears what interrupted uploads left in the remote `folder`: partial copies are removed; a
+// file held aside goes back to its name while that name is free, and is removed once a new file
+// holds the name. Names it cannot tell are left alone; failures are left for the next pass.
+void clean_remote_leftovers(SftpConnection& connection, const std::string& folder);
+
 // The time the SFTP protocol can carry for `seconds`: 32 bits without sign, so times before
 // 1970 become 0 and times after 2106 the last second it can hold.
 [[nodiscard]] std::uint32_t sftp_time(std::int64_t seconds);

@@ -116,5 +116,36 @@ TEST_F(RemoteUploadTest, AMissingRemoteFolderFailsCleanly) {
   EXPECT_FALSE(fs::exists(target));
 }
 
+// What a crash between the renames, or during the transfer, leaves behind is cleared on the
+// next pass: a held-aside file whose name is free is the only copy of the old content.
+TEST_F(RemoteUploadTest, LeftoversOfInterruptedUploadsAreClearedWithoutLosingTheOldFile) {
+  const std::string partial = util::temporary_copy_name("report.pdf");
+  const std::string orphan = util::aside_name("notes.txt");     // its name is free
+  const std::string replaced = util::aside_name("report.pdf");  // a new file has the name
+  test::write_file(folder / partial, "half of the new");
+  test::write_file(folder / orphan, "the only copy of notes");
+  test::write_file(folder / replaced, "old report");
+  test::write_file(target, "new report");
+  test::write_file(folder / ".notes.txt.ternwell-aside-XYZ", "a user's own file");
+  server->give_to_user(folder);
+  clean_remote_leftovers(connection, folder.string());
+  EXPECT_EQ(test::read_file(folder / "notes.txt"), "the only copy of notes");
+  EXPECT_EQ(test::read_file(target), "new report");
+  EXPECT_FALSE(fs::exists(folder / partial));
+  EXPECT_FALSE(fs::exists(folder / orphan));
+  EXPECT_FALSE(fs::exists(folder / replaced));
+  EXPECT_TRUE(fs::exists(folder / ".notes.txt.ternwell-aside-XYZ"));
+}
+
+TEST(AsideNameTest, NamesItsFileOnlyWhenTheNameWasKeptWhole) {
+  EXPECT_EQ(util::destination_of_aside(util::aside_name("notes.txt")), "notes.txt");
+  EXPECT_EQ(util::destination_of_aside(util::aside_name("a.b.ternwell-aside-x")),
+            "a.b.ternwell-aside-x");
+  EXPECT_EQ(util::destination_of_aside(util::aside_name(std::string(240, 'n'))), std::nullopt);
+  EXPECT_EQ(util::destination_of_aside(".notes.txt.ternwell-aside-0123"), std::nullopt);
+  EXPECT_EQ(util::destination_of_aside(util::temporary_copy_name("notes.txt")), std::nullopt);
+  EXPECT_FALSE(util::is_temporary_copy_name(util::aside_name("notes.txt")));
+}
+
 }  // namespace
 }  // namespace TWL_Core
