@@ -23,10 +23,7 @@ namespace {
 class DaemonFileItemTest : public DaemonConfigTest {
  protected:
   DaemonFileItemTest() {
-    std::error_code ignored;
-    for (const char* role : {"background", "foreground"}) {
-      fs::remove("/tmp/ternwell-" + std::to_string(::getuid()) + "-" + role + ".lock", ignored);
-    }
+    remove_stale_lock_files();
     fs::create_directories(source.parent_path());
     fs::create_directories(target_dir);
   }

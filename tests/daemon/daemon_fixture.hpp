@@ -3,6 +3,7 @@
 // keys), run with a private home folder, a configuration file and a log file of the test's own.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,18 @@
 
 namespace TWL_Core {
 
+// The lock file a daemon of this user holds in `role` ("background" or "foreground").
+inline std::string lock_file(const char* role) {
+  return "/tmp/ternwell-" + std::to_string(::getuid()) + "-" + role + ".lock";
+}
+
+// Removes lock files that earlier runs left, so that no test waits for a lock nobody holds.
+inline void remove_stale_lock_files() {
+  std::error_code ignored;
+  for (const char* role : {"background", "foreground"})
+    std::filesystem::remove(lock_file(role), ignored);
+}
+
 inline std::string logging_section(const std::filesystem::path& log, const char* level) {
   return R"("Logging": {"LogLevel": ")" + std::string(level) + R"(", "LogFilePathName": ")" +
          log.string() + R"(", "RetentionDays": 7, "EditorPathName": "/usr/bin/vi"})";
@@ -26,7 +39,8 @@ inline std::string item(const char* name, const std::filesystem::path& source,
                         const std::string& cycle) {
   return R"({"name": ")" + std::string(name) + R"(", "type": "Verzeichnis", "source": ")" +
          source.string() + R"(", "target": ")" + source.string() + R"(-copy", "wildcard": "*",
-           "SyncCycle": )" + cycle + "}";
+           "SyncCycle": )" +
+         cycle + "}";
 }
 
 class DaemonConfigTest : public ::testing::Test {

@@ -19,10 +19,6 @@ namespace fs = std::filesystem;
 namespace TWL_Core {
 namespace {
 
-std::string lock_file(const char* role) {
-  return "/tmp/ternwell-" + std::to_string(::getuid()) + "-" + role + ".lock";
-}
-
 using test::hold_lock;
 using test::locked_by_someone;
 

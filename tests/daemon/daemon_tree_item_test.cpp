@@ -66,10 +66,7 @@ std::vector<fs::path> files_below(const fs::path& folder) {
 class DaemonTreeItemTest : public DaemonConfigTest {
  protected:
   DaemonTreeItemTest() {
-    std::error_code ignored;
-    for (const char* role : {"background", "foreground"}) {
-      fs::remove("/tmp/ternwell-" + std::to_string(::getuid()) + "-" + role + ".lock", ignored);
-    }
+    remove_stale_lock_files();
     fs::create_directories(source);
     fs::create_directories(target);
   }
