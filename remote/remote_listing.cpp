@@ -36,10 +36,9 @@ void log_refused(RemoteNameProblem problem, const std::string& folder, std::stri
   }
 }
 
-SshDirEntry entry_of(const sftp_attributes_struct& attributes) {
-  return {util::string_to_wstring(attributes.name), attributes.type == TYPE_DIRECTORY,
-          attributes.type == TYPE_REGULAR, attributes.type == TYPE_SYMLINK,
-          (attributes.flags & SSH_FILEXFER_ATTR_SIZE) != 0 ? attributes.size : 0};
+SshDirEntry entry_of(const RemoteListingEntry& entry) {
+  return {util::string_to_wstring(entry.name), entry.type == TYPE_DIRECTORY,
+          entry.type == TYPE_REGULAR, entry.type == TYPE_SYMLINK, entry.size};
 }
 
 }  // namespace
@@ -54,22 +53,17 @@ RemoteNameProblem remote_name_problem(std::string_view name) {
   return RemoteNameProblem::None;
 }
 
-std::optional<std::vector<SshDirEntry>> list_remote_dir(SftpConnection& connection,
-                                                       const std::string& path) {
+std::optional<std::vector<RemoteListingEntry>> read_remote_dir(SftpConnection& connection,
+                                                               const std::string& path) {
   const SftpDir dir = connection.open_dir(path);
   if (!dir) {
     log_at(LogLevel::Error, translate("remote_dir_open_error") + shown(path));
     return std::nullopt;
   }
-  std::vector<SshDirEntry> entries;
+  std::vector<RemoteListingEntry> entries;
   while (const SftpAttributes attributes = connection.read_dir(dir.get())) {
-    const std::string_view name = attributes->name != nullptr ? attributes->name : "";
-    if (name == "." || name == "..") continue;
-    if (const auto problem = remote_name_problem(name); problem != RemoteNameProblem::None) {
-      log_refused(problem, path, name);
-      continue;
-    }
-    entries.push_back(entry_of(*attributes));
+    entries.push_back({attributes->name != nullptr ? attributes->name : "", attributes->type,
+                       (attributes->flags & SSH_FILEXFER_ATTR_SIZE) != 0 ? attributes->size : 0});
   }
   if (sftp_dir_eof(dir.get()) == 0) {
     log_at(LogLevel::Error, translate("remote_dir_read_incomplete") + shown(path) + L" - " +
@@ -77,6 +71,28 @@ std::optional<std::vector<SshDirEntry>> list_remote_dir(SftpConnection& connecti
     return std::nullopt;
   }
   return entries;
+}
+
+std::vector<SshDirEntry> usable_entries(const std::string& folder,
+                                        const std::vector<RemoteListingEntry>& entries) {
+  std::vector<SshDirEntry> usable;
+  usable.reserve(entries.size());
+  for (const RemoteListingEntry& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    if (const auto problem = remote_name_problem(entry.name); problem != RemoteNameProblem::None) {
+      log_refused(problem, folder, entry.name);
+      continue;
+    }
+    usable.push_back(entry_of(entry));
+  }
+  return usable;
+}
+
+std::optional<std::vector<SshDirEntry>> list_remote_dir(SftpConnection& connection,
+                                                       const std::string& path) {
+  auto entries = read_remote_dir(connection, path);
+  if (!entries) return std::nullopt;
+  return usable_entries(path, *entries);
 }
 
 }  // namespace TWL_Core

@@ -23,10 +23,27 @@ struct SshDirEntry {
   std::uint64_t size = 0;
 };
 
+// One entry as the server sent it: its name's bytes, its SFTP type and its size (0 if not sent).
+struct RemoteListingEntry {
+  std::string name;
+  std::uint8_t type = 0;
+  std::uint64_t size = 0;
+};
+
 enum class RemoteNameProblem { None, Unsafe, NotUtf8, Backslash };
 
 // What keeps a name sent by a server from being used; None for a usable name.
 [[nodiscard]] RemoteNameProblem remote_name_problem(std::string_view name);
+
+// Every entry of `path` as sent, "." and ".." included; nothing (logged) when the folder cannot
+// be opened or not be read to its end.
+[[nodiscard]] std::optional<std::vector<RemoteListingEntry>> read_remote_dir(
+    SftpConnection& connection, const std::string& path);
+
+// The entries of `folder` that may be used, in their order, without "." and "..". Each refused
+// name is logged once (an unsafe one as an Error, the others as a Warning).
+[[nodiscard]] std::vector<SshDirEntry> usable_entries(
+    const std::string& folder, const std::vector<RemoteListingEntry>& entries);
 
 // The usable entries of `path` in the server's order, without "." and "..". Each refused name
 // is logged (an unsafe one as an Error, the others as a Warning). Nothing when the folder

@@ -23,9 +23,10 @@ class RemoteSessions {
   void close_all();
   [[nodiscard]] std::size_t open_count() const { return connections_.size(); }
 
- private:
-  static std::string key_of(const SshAccount& account);
+  // Two accounts share a connection only if they log in alike: the same key.
+  [[nodiscard]] static std::string key_of(const SshAccount& account);
 
+ private:
   std::map<std::string, std::unique_ptr<SftpConnection>> connections_;
 };
 

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "foundation/file_descriptor.hpp"
 #include "foundation/platform.hpp"
 #include "foundation/regular_file.hpp"
 #include "foundation/temporary_copy_name.hpp"
@@ -43,17 +45,112 @@ std::string beside(const std::string& path, const std::string& name) {
   return parent.empty() ? name : (parent == "/" ? "/" + name : parent + "/" + name);
 }
 
+// What an upload reads from: a local file, or a file on another (or the same) SFTP connection.
+// Its size, mode and time are taken when it is opened, and must still hold at the end.
+class UploadSource {
+ public:
+  struct State {
+    std::uint64_t size = 0;
+    std::uint32_t mode = 0;
+    std::int64_t modified = 0;
+    std::int64_t modified_nanoseconds = 0;
+    // Whether the content may have changed: a new size or time (a new mode is no change).
+    [[nodiscard]] bool same_content(const State& other) const {
+      return size == other.size && modified == other.modified &&
+             modified_nanoseconds == other.modified_nanoseconds;
+    }
+  };
+  virtual ~UploadSource() = default;
+  // Opens the source and reads its state; nothing (logged) when it cannot be opened.
+  virtual std::optional<State> open() = 0;
+  // Up to `size` bytes; 0 at the end, negative on an error (logged by the caller).
+  virtual long long read(char* buffer, std::size_t size) = 0;
+  virtual std::optional<State> state_now() = 0;
+  virtual const char* read_error_key() const = 0;
+  virtual std::wstring shown() const = 0;
+};
+
+class LocalSource final : public UploadSource {
+ public:
+  explicit LocalSource(const fs::path& path) : path_(path) {}
+
+  std::optional<State> open() override {
+    std::error_code error;
+    descriptor_ = open_regular_file(path_, O_RDONLY, error);
+    if (!descriptor_.is_open()) return failed_open();
+    const auto state = state_now();
+    return state ? state : failed_open();
+  }
+  long long read(char* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t got = ::read(descriptor_.get(), buffer, size);
+      if (got >= 0 || errno != EINTR) return got;
+    }
+  }
+  std::optional<State> state_now() override {
+    struct stat status {};
+    const auto identity = platform::file_identity(descriptor_.get());
+    if (!identity || ::fstat(descriptor_.get(), &status) != 0) return std::nullopt;
+    return State{static_cast<std::uint64_t>(identity->size), static_cast<std::uint32_t>(status.st_mode),
+                 identity->modified_seconds, identity->modified_nanoseconds};
+  }
+  const char* read_error_key() const override { return "local_file_read_error"; }
+  std::wstring shown() const override { return util::from_path(path_); }
+
+ private:
+  std::optional<State> failed_open() const {
+    log_at(LogLevel::Error, translate("local_file_open_error") + shown());
+    return std::nullopt;
+  }
+
+  const fs::path path_;
+  FileDescriptor descriptor_;
+};
+
+class RemoteSource final : public UploadSource {
+ public:
+  RemoteSource(SftpConnection& connection, const std::string& path)
+      : connection_(connection), path_(path) {}
+
+  std::optional<State> open() override {
+    file_ = connection_.open(path_, O_RDONLY, 0);
+    const auto state = file_ ? state_now() : std::nullopt;
+    if (!state) log_at(LogLevel::Error, translate("source_file_open_error") + shown());
+    return state;
+  }
+  long long read(char* buffer, std::size_t size) override {
+    return sftp_read(file_.get(), buffer, size);
+  }
+  std::optional<State> state_now() override {
+    const SftpAttributes attributes = connection_.stat(file_.get());
+    if (!attributes || (attributes->flags & COMPLETE) != COMPLETE) return std::nullopt;
+    return State{attributes->size, attributes->permissions, attributes->mtime, 0};
+  }
+  const char* read_error_key() const override { return "source_file_read_error"; }
+  std::wstring shown() const override { return util::string_to_wstring(path_); }
+
+ private:
+  static constexpr std::uint32_t COMPLETE =
+      SSH_FILEXFER_ATTR_SIZE | SSH_FILEXFER_ATTR_PERMISSIONS | SSH_FILEXFER_ATTR_ACMODTIME;
+
+  SftpConnection& connection_;
+  const std::string path_;
+  SftpFile file_;
+};
+
 class Upload {
  public:
-  Upload(SftpConnection& connection, const fs::path& from, const std::string& to,
-         const TransferControl& control)
-      : connection_(connection),
-        from_(from),
+  Upload(UploadSource& source, SftpConnection& connection, const std::string& to,
+         const TransferControl& control, const char* open_error_key, const char* write_error_key)
+      : source_(source),
+        connection_(connection),
         to_(to),
         temporary_(beside(to, util::temporary_copy_name(name_of(to)))),
-        control_(control) {}
+        control_(control),
+        open_error_key_(open_error_key),
+        write_error_key_(write_error_key) {}
   ~Upload() {
-    if (!committed_ && created_ && connection_.is_open()) {
+    if (!committed_ && created_ && connection_.transport_alive()) {
       (void)sftp_unlink(connection_.sftp(), temporary_.c_str());
     }
   }
@@ -61,56 +158,47 @@ class Upload {
   Upload& operator=(const Upload&) = delete;
 
   CopyResult run() {
-    std::error_code error;
-    const FileDescriptor source = open_regular_file(from_, O_RDONLY, error);
-    if (!source.is_open()) return failed("local_file_open_error", util::from_path(from_));
-    struct stat status {};
-    const auto at_open = platform::file_identity(source.get());
-    if (!at_open || ::fstat(source.get(), &status) != 0) {
-      return failed("local_file_open_error", util::from_path(from_));
-    }
+    const auto at_open = source_.open();
+    if (!at_open) return CopyResult::Failed;
     SftpFile target = connection_.open(temporary_, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (!target) return failed("remote_file_open_write_error", wide(temporary_));
+    if (!target) return failed(open_error_key_, wide(temporary_));
     created_ = true;
-    const CopyResult copied = copy_blocks(source.get(), target.get(), *at_open);
+    const CopyResult copied = copy_blocks(target.get(), at_open->size);
     if (copied != CopyResult::Copied) return copied;
     // The server's answer to the close is the last word on whether the data arrived.
-    if (sftp_close(target.release()) != SSH_NO_ERROR)
-      return failed("remote_file_write_error", wide(to_));
-    if (platform::file_identity(source.get()) != at_open) {
-      return failed("copy_source_changed", util::from_path(from_));
+    if (sftp_close(target.release()) != SSH_NO_ERROR) return failed(write_error_key_, wide(to_));
+    const auto at_end = source_.state_now();
+    if (!at_end || !at_end->same_content(*at_open)) {
+      return failed("copy_source_changed", source_.shown());
     }
-    keep_permissions(status.st_mode);
-    if (!keep_time(at_open->modified_seconds)) return failed("file_time_not_settable", wide(to_));
+    keep_permissions(at_open->mode);
+    if (!keep_time(at_open->modified)) return failed("file_time_not_settable", wide(to_));
     return put_in_place();
   }
 
  private:
-  CopyResult copy_blocks(int source, sftp_file target, const platform::FileIdentity& at_open) {
+  CopyResult copy_blocks(sftp_file target, std::uint64_t expected) {
     std::vector<char> buffer(BLOCK);
     std::uint64_t total = 0;
     for (;;) {
-      const ssize_t got = ::read(source, buffer.data(), buffer.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return failed("local_file_read_error", util::from_path(from_));
+      const long long got = source_.read(buffer.data(), buffer.size());
+      if (got < 0) return failed(source_.read_error_key(), source_.shown());
       if (got == 0) break;
       if (control_.stop_requested && control_.stop_requested()) return CopyResult::Cancelled;
-      for (ssize_t sent = 0; sent < got;) {
+      for (long long sent = 0; sent < got;) {
         const ssize_t written =
             sftp_write(target, buffer.data() + sent, static_cast<std::size_t>(got - sent));
-        if (written <= 0) return failed("remote_file_write_error", wide(to_));
+        if (written <= 0) return failed(write_error_key_, wide(to_));
         sent += written;
       }
       total += static_cast<std::uint64_t>(got);
       if (control_.copied) control_.copied(total);
     }
-    if (total != static_cast<std::uint64_t>(at_open.size)) {
-      return failed("copy_source_changed", util::from_path(from_));
-    }
+    if (total != expected) return failed("copy_source_changed", source_.shown());
     return CopyResult::Copied;
   }
 
-  void keep_permissions(mode_t mode) {
+  void keep_permissions(std::uint32_t mode) {
     sftp_attributes_struct attributes{};
     attributes.flags = SSH_FILEXFER_ATTR_PERMISSIONS;
     attributes.permissions = (mode & 0777) | 0200;
@@ -138,11 +226,11 @@ class Upload {
     if (sftp_rename(connection_.sftp(), temporary_.c_str(), to_.c_str()) == 0) return committed();
     const std::string aside = beside(to_, util::aside_name(name_of(to_)));
     if (sftp_rename(connection_.sftp(), to_.c_str(), aside.c_str()) != 0) {
-      return failed("remote_file_write_error", wide(to_));
+      return failed(write_error_key_, wide(to_));
     }
     if (sftp_rename(connection_.sftp(), temporary_.c_str(), to_.c_str()) != 0) {
       (void)sftp_rename(connection_.sftp(), aside.c_str(), to_.c_str());
-      return failed("remote_file_write_error", wide(to_));
+      return failed(write_error_key_, wide(to_));
     }
     (void)sftp_unlink(connection_.sftp(), aside.c_str());
     return committed();
@@ -160,11 +248,13 @@ class Upload {
 
   static std::wstring wide(const std::string& path) { return util::string_to_wstring(path); }
 
+  UploadSource& source_;
   SftpConnection& connection_;
-  const fs::path from_;
   const std::string to_;
   const std::string temporary_;
   const TransferControl& control_;
+  const char* const open_error_key_;
+  const char* const write_error_key_;
   bool created_ = false;
   bool committed_ = false;
 };
@@ -205,7 +295,19 @@ std::uint32_t sftp_time(std::int64_t seconds) {
 CopyResult upload_file(SftpConnection& connection, const fs::path& from, const std::string& to,
                        const TransferControl& control) {
   if (!connection.is_open()) return CopyResult::Failed;
-  Upload upload(connection, from, to, control);
+  LocalSource source(from);
+  Upload upload(source, connection, to, control, "remote_file_open_write_error",
+                "remote_file_write_error");
+  return upload.run();
+}
+
+CopyResult copy_remote_file(SftpConnection& from_connection, const std::string& from,
+                            SftpConnection& to_connection, const std::string& to,
+                            const TransferControl& control) {
+  if (!from_connection.is_open() || !to_connection.is_open()) return CopyResult::Failed;
+  RemoteSource source(from_connection, from);
+  Upload upload(source, to_connection, to, control, "target_file_open_error",
+                "target_file_write_error");
   return upload.run();
 }
 

@@ -31,6 +31,12 @@ struct TransferControl {
 [[nodiscard]] CopyResult upload_file(SftpConnection& connection, const std::filesystem::path& from,
                                      const std::string& to, const TransferControl& control);
 
+// Copies the remote file `from` to the remote path `to`, streaming through this process, with
+// the same guarantees for `to` as upload_file. The two connections may be one.
+[[nodiscard]] CopyResult copy_remote_file(SftpConnection& from_connection, const std::string& from,
+                                          SftpConnection& to_connection, const std::string& to,
+                                          const TransferControl& control);
+
 // Clears what interrupted uploads left in the remote `folder`: partial copies are removed; a
 // file held aside goes back to its name while that name is free, and is removed once a new file
 // holds the name. Names it cannot tell are left alone; failures are left for the next pass.

@@ -88,6 +88,12 @@ SftpAttributes SftpConnection::stat(const std::string& path) {
   return SftpAttributes(sftp_stat(sftp(), path.c_str()));
 }
 
+SftpAttributes SftpConnection::stat(sftp_file file) {
+  if (!is_open() || file == nullptr) return nullptr;
+  expect_reply();
+  return SftpAttributes(sftp_fstat(file));
+}
+
 SftpAttributes SftpConnection::read_dir(sftp_dir dir) {
   if (!is_open() || dir == nullptr) return nullptr;
   expect_reply();
@@ -98,10 +104,12 @@ SftpAttributes SftpConnection::read_dir(sftp_dir dir) {
 // reply comes; a call that fails in transport would otherwise show an earlier call's status.
 void SftpConnection::expect_reply() { sftp()->errnum = SSH_FX_OK; }
 
+bool SftpConnection::transport_alive() const {
+  return is_open() && ssh_is_connected(session()) != 0 && ssh_channel_is_open(sftp()->channel) != 0;
+}
+
 std::optional<int> SftpConnection::reply_status() const {
-  if (!is_open() || ssh_is_connected(session()) == 0 || ssh_channel_is_open(sftp()->channel) == 0) {
-    return std::nullopt;
-  }
+  if (!transport_alive()) return std::nullopt;
   const int status = sftp_get_error(sftp());
   if (status == SSH_FX_OK || status == SSH_FX_CONNECTION_LOST || status == SSH_FX_NO_CONNECTION) {
     return std::nullopt;

@@ -66,11 +66,15 @@ class SftpConnection {
   [[nodiscard]] SftpDir open_dir(const std::string& path);
   // Attributes of `path`, symbolic links followed.
   [[nodiscard]] SftpAttributes stat(const std::string& path);
+  // Attributes of an open file.
+  [[nodiscard]] SftpAttributes stat(sftp_file file);
   // The next entry of `dir`; null at its end or on an error.
   [[nodiscard]] SftpAttributes read_dir(sftp_dir dir);
   // The status the server replied to the last wrapper call with, or nothing if no reply came
   // (the transport failed or the channel is gone): only a reply may say a file does not exist.
   [[nodiscard]] std::optional<int> reply_status() const;
+  // False once the session or its SFTP channel is gone: nothing more can be asked over it.
+  [[nodiscard]] bool transport_alive() const;
 
   [[nodiscard]] ssh_session session() const { return session_.get(); }
   [[nodiscard]] sftp_session sftp() const { return sftp_.get(); }

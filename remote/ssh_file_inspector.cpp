@@ -15,8 +15,12 @@ SshFileInspector::SshFileInspector(const SshAccount& account)
     : connection_(account), account_(account) {}
 
 RemoteFileInfo SshFileInspector::inspect_file(const std::string& path) {
+  return inspect_remote_file(connection_, path);
+}
+
+RemoteFileInfo inspect_remote_file(SftpConnection& connection, const std::string& path) {
   RemoteFileInfo info;
-  const SftpAttributes attributes = connection_.stat(path);
+  const SftpAttributes attributes = connection.stat(path);
   if (attributes) {
     if ((attributes->flags & SIZE_AND_TIME) != SIZE_AND_TIME) {
       throw std::runtime_error(translate_utf8("sftp_attributes_incomplete") + path);
@@ -25,12 +29,13 @@ RemoteFileInfo SshFileInspector::inspect_file(const std::string& path) {
     info.size = attributes->size;
     info.mtime = static_cast<std::int64_t>(attributes->mtime);
     info.mtime_text = time_to_iso(info.mtime);
+    info.regular = attributes->type == SSH_FILEXFER_TYPE_REGULAR;
     return info;
   }
-  const auto status = connection_.reply_status();
+  const auto status = connection.reply_status();
   if (!status) {
-    const std::string text = translate_utf8("sftp_connection_lost") + connection_.error();
-    connection_.unreachable(text);
+    const std::string text = translate_utf8("sftp_connection_lost") + connection.error();
+    connection.unreachable(text);
   }
   if (*status == SSH_FX_NO_SUCH_FILE || *status == SSH_FX_NO_SUCH_PATH) return info;
   throw std::runtime_error(translate_utf8("sftp_stat_failed") + std::to_string(*status) + "): " +

@@ -14,6 +14,7 @@ struct RemoteFileInfo {
   std::uint64_t size = 0;
   std::string mtime_text = "N/A";  // time_to_iso(mtime)
   std::int64_t mtime = 0;          // seconds since the epoch
+  bool regular = true;             // false for a folder or anything else that is no file
 };
 
 class SshFileInspector {
@@ -32,5 +33,8 @@ class SshFileInspector {
   SftpConnection connection_;
   SshAccount account_;
 };
+
+// What inspect_file does, over a connection the caller holds open.
+[[nodiscard]] RemoteFileInfo inspect_remote_file(SftpConnection& connection, const std::string& path);
 
 }  // namespace TWL_Core

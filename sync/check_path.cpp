@@ -21,17 +21,6 @@ constexpr std::uint32_t UNREACHABLE_CAP = 300;
 
 std::string utf8(const std::wstring& text) { return util::wstring_to_string(text); }
 
-// The remote path of an endpoint: everything after the first colon.
-std::wstring remote_part(const std::wstring& path) { return path.substr(path.find(L':') + 1); }
-
-// True if a login to `account` works and, with `must_exist`, `remote_path` exists there.
-// Throws a standard exception when the host, the login or the SFTP subsystem fails.
-// Remote file inspection over SFTP belongs here; until it exists no host can be asked, so
-// every remote side counts as unreachable.
-bool probe_remote(const SshAccount& /*account*/, const std::wstring& /*remote_path*/,
-                  bool /*must_exist*/) {
-  throw std::runtime_error("SFTP access is not available");
-}
 
 wchar_t type_mark(PathType type) { return type == PathType::Ssh ? L'S' : L'F'; }
 
@@ -42,7 +31,9 @@ CheckedSide CheckedSide::of(const std::unique_ptr<SyncPath>& endpoint) {
   return {endpoint->path(), endpoint->path_type};
 }
 
-CheckPath::CheckPath(SteadyClock clock) : clock_(std::move(clock)) {}
+CheckPath::CheckPath(SteadyClock clock, RemoteAccess* remote)
+    : clock_(clock ? std::move(clock) : [] { return std::chrono::steady_clock::now(); }),
+      remote_(remote) {}
 
 bool CheckPath::operator()(const CheckedSide& source, const CheckedSide& target) {
   const std::wstring pair = source.path + L"|" + target.path;
@@ -87,15 +78,26 @@ bool CheckPath::ssh_path_reachable(const std::wstring& path, bool must_exist) {
     log_at(LogLevel::Error, translation::translate("ssh_account_not_found_for") + path);
     return false;
   }
-  try {
-    if (probe_remote(*account, remote_part(path), must_exist)) return true;
-    log_at(LogLevel::Info, translation::translate("ssh_path_not_exist") + path);
-  } catch (const std::exception& e) {
-    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path + L" - " +
-                               util::string_to_wstring(e.what()));
-  } catch (...) {
-    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path);
+  if (remote_ == nullptr) {
+    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path +
+                               L" - SFTP access is not available");
+    return false;
   }
+  if (!remote_->log_in(*account)) {
+    log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path);
+    return false;
+  }
+  if (!must_exist) return true;
+  switch (remote_->exists({*account, get_remote_path(path)})) {
+    case RemoteAnswer::Yes:
+      return true;
+    case RemoteAnswer::No:
+      log_at(LogLevel::Info, translation::translate("ssh_path_not_exist") + path);
+      return false;
+    case RemoteAnswer::Unknown:
+      break;
+  }
+  log_at(LogLevel::Info, translation::translate("ssh_path_not_reachable") + path);
   return false;
 }
 

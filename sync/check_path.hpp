@@ -15,6 +15,7 @@
 #include <string>
 
 #include "config/sync_path.hpp"
+#include "remote/remote_access.hpp"
 
 namespace TWL_Core {
 
@@ -39,7 +40,9 @@ class CheckPath {
   };
 
   // `clock` ages the cached answers; the steady clock unless a test supplies another.
-  explicit CheckPath(SteadyClock clock = [] { return std::chrono::steady_clock::now(); });
+  // Remote sides are asked through `remote` (when given, the checks must come from the one
+  // thread that uses it); without one they count as unreachable.
+  explicit CheckPath(SteadyClock clock = {}, RemoteAccess* remote = nullptr);
   CheckPath(const CheckPath&) = delete;
   CheckPath& operator=(const CheckPath&) = delete;
 
@@ -69,6 +72,7 @@ class CheckPath {
 
  private:
   const SteadyClock clock_;
+  RemoteAccess* const remote_;
   std::mutex mutex_;
   // guarded by mutex_; keyed by both sides' types and texts
   std::map<std::wstring, DriveCheckCacheEntry> cache_;

@@ -1,6 +1,7 @@
 #include "sync/file_difference.hpp"
 
 #include <array>
+#include <stdexcept>
 #include <utility>
 
 #include "config/config.hpp"
@@ -49,21 +50,53 @@ bool read_local_file_info(const std::wstring& path, bool& mounted, std::uint64_t
   return false;
 }
 
-// Remote files are examined over SFTP; until that exists every host counts as unreachable.
-bool read_remote_file_info(const std::wstring& path, bool& mounted) {
-  mounted = false;
+// A host that cannot be asked, or a file that cannot be examined, is never a missing file.
+bool read_remote_file_info(const std::wstring& path, bool& mounted, std::uint64_t& size,
+                           util::FileTime& time, RemoteAccess* access) {
   const auto colon = path.find(L':');
   if (colon == std::wstring::npos || colon == 0) {
+    mounted = false;
     log_at(LogLevel::Error, translate("ssh_path_invalid") + path);
     return false;
   }
-  if (!get_account_from_path(path)) {
+  const auto account = get_account_from_path(path);
+  if (!account) {
+    mounted = false;
     log_at(LogLevel::Error, translate("ssh_account_not_found") + path.substr(0, colon));
     return false;
   }
-  log_at(LogLevel::Warning,
-         translate("ssh_not_reachable_for") + path + L": SFTP access is not available");
+  if (access == nullptr) {
+    mounted = false;
+    log_at(LogLevel::Warning,
+           translate("ssh_not_reachable_for") + path + L": SFTP access is not available");
+    return false;
+  }
+  try {
+    const RemoteFileInfo info = access->inspect({*account, get_remote_path(path)});
+    if (!info.exists) return false;
+    if (!info.regular) throw std::runtime_error(translation::translate_utf8("not_a_regular_file"));
+    size = info.size;
+    time = util::to_file_time(static_cast<std::time_t>(info.mtime));
+    return true;
+  } catch (const SshUnreachable& e) {
+    mounted = false;
+    const std::wstring text =
+        translate("ssh_not_reachable_for") + path + L": " + util::string_to_wstring(e.what());
+    log_at(LogLevel::Warning, text);
+    report_sync_error(text);
+  } catch (const std::exception& e) {
+    mounted = false;
+    const std::wstring text =
+        translate("ssh_read_error_for") + path + L": " + util::string_to_wstring(e.what());
+    log_at(LogLevel::Error, text);
+    report_sync_error(text);
+  }
   return false;
+}
+
+// The time an SFTP host can hold for `time`: whole seconds from 1970 to 2106.
+util::FileTime protocol_time(util::FileTime time) {
+  return util::to_file_time(static_cast<std::time_t>(sftp_time(util::to_time_t(time))));
 }
 
 }  // namespace
@@ -74,19 +107,21 @@ std::string_view difference_label(Difference difference) {
 }
 
 bool read_file_info(const std::wstring& path, bool& mounted, std::uint64_t& size,
-                    util::FileTime& time, bool remote) {
-  return remote ? read_remote_file_info(path, mounted)
+                    util::FileTime& time, bool remote, RemoteAccess* access) {
+  return remote ? read_remote_file_info(path, mounted, size, time, access)
                 : read_local_file_info(path, mounted, size, time);
 }
 
 FileDifference::FileDifference(std::wstring source, std::wstring target,
-                               const CompareItems& compare_items, SSHPATH ssh_kind, bool two_way)
+                               const CompareItems& compare_items, SSHPATH ssh_kind, bool two_way,
+                               RemoteAccess* remote)
     : source_(std::move(source)),
       target_(std::move(target)),
       criteria_(compare_items.criteria),
       tolerance_seconds_(compare_items.time_tolerance_seconds),
       ssh_kind_(ssh_kind),
-      two_way_(two_way) {
+      two_way_(two_way),
+      remote_(remote) {
   if (ssh_kind_ != SSHPATH::None && criteria_.erase(CompareItem::Content) > 0) {
     criteria_.insert({CompareItem::Size, CompareItem::Time});
     log_at(LogLevel::Debug,
@@ -98,9 +133,9 @@ std::uint64_t FileDifference::operator()() {
   bool source_mounted = true;
   bool target_mounted = true;
   const bool source_read = read_file_info(source_, source_mounted, source_size_, source_time_,
-                                          source_is_remote(ssh_kind_));
+                                          source_is_remote(ssh_kind_), remote_);
   const bool target_read = read_file_info(target_, target_mounted, target_size_, target_time_,
-                                          target_is_remote(ssh_kind_));
+                                          target_is_remote(ssh_kind_), remote_);
   if (!source_read) {
     result_ = source_mounted ? Difference::SourceNotExits : Difference::SourceDriveNotMounted;
   } else if (!target_read) {
@@ -153,8 +188,9 @@ void FileDifference::compare_content(util::FileTime source_time, util::FileTime 
 
 bool FileDifference::newer(util::FileTime a, util::FileTime b) const {
   const std::chrono::seconds tolerance{tolerance_seconds_};
-  return ssh_kind_ == SSHPATH::None ? util::later_by_more_than(a, b, tolerance)
-                                    : util::later_in_seconds_by_more_than(a, b, tolerance);
+  return ssh_kind_ == SSHPATH::None
+             ? util::later_by_more_than(a, b, tolerance)
+             : util::later_in_seconds_by_more_than(protocol_time(a), protocol_time(b), tolerance);
 }
 
 }  // namespace TWL_Core

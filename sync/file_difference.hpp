@@ -11,6 +11,7 @@
 
 #include "config/sync_item.hpp"
 #include "foundation/file_time.hpp"
+#include "remote/remote_access.hpp"
 
 namespace TWL_Core {
 
@@ -32,8 +33,9 @@ class FileDifference {
  public:
   // A remote side cannot be compared by content: such a comparison uses size and time instead
   // (with a Debug line); the caller's criteria stay as they are.
+  // Remote sides are examined through `remote`; without one they count as unreachable.
   FileDifference(std::wstring source, std::wstring target, const CompareItems& compare_items,
-                 SSHPATH ssh_kind, bool two_way);
+                 SSHPATH ssh_kind, bool two_way, RemoteAccess* remote = nullptr);
 
   // Compares the pair once, sets result() and logs it at Debug. Returns the source size (0 when
   // the source could not be read).
@@ -54,7 +56,8 @@ class FileDifference {
   // SourceModified, two-way the later side, or ContentConflict when neither is later.
   void compare_content(util::FileTime source_time, util::FileTime target_time);
   // True if `a` is later than `b` by more than the tolerance (to the nanosecond when both
-  // sides are local, in whole seconds when one is remote).
+  // sides are local; when one is remote in whole seconds, each time first brought into the
+  // range the SFTP protocol can carry, as an upload would set it).
   [[nodiscard]] bool newer(util::FileTime a, util::FileTime b) const;
 
  private:
@@ -70,6 +73,7 @@ class FileDifference {
   const std::uint16_t tolerance_seconds_;
   const SSHPATH ssh_kind_;
   const bool two_way_;
+  RemoteAccess* const remote_;
   Difference result_ = Difference::Equal;
 };
 
@@ -78,8 +82,10 @@ class FileDifference {
 // only when the file is known not to exist; every other failure (absent volume or host, a
 // folder or other non-regular file, an error while examining it) sets `mounted` false, so that
 // nobody takes the file for deleted. Failures other than absence and an absent volume are
-// reported to the current run's report. Logs each failure.
+// reported to the current run's report, and so is a host that cannot be asked. Logs each
+// failure. A remote file is examined through `access`, its account named by the path.
 [[nodiscard]] bool read_file_info(const std::wstring& path, bool& mounted, std::uint64_t& size,
-                                  util::FileTime& time, bool remote);
+                                  util::FileTime& time, bool remote,
+                                  RemoteAccess* access = nullptr);
 
 }  // namespace TWL_Core

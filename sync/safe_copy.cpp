@@ -116,6 +116,12 @@ class Copy {
  public:
   Copy(const fs::path& from, const fs::path& to, const SafeCopyOptions& options)
       : from_(from),
+        from_text_(wide(from)),
+        to_(to),
+        options_(options),
+        temporary_(to.parent_path() / util::temporary_copy_name(to.filename().string())) {}
+  Copy(const std::wstring& from_text, const fs::path& to, const SafeCopyOptions& options)
+      : from_text_(from_text),
         to_(to),
         options_(options),
         temporary_(to.parent_path() / util::temporary_copy_name(to.filename().string())) {}
@@ -141,6 +147,24 @@ class Copy {
     struct stat mode {};
     if (::fstat(source->descriptor.get(), &mode) != 0 ||
         !set_times_and_mode(output.get(), source->identity, mode.st_mode)) {
+      return failed("copy_failed", errno);
+    }
+    output.reset();
+    return commit();
+  }
+
+  CopyResult receive(const ContentReceiver& receiver) {
+    if (options_.remove_leftovers) remove_leftovers(to_);
+    FileDescriptor output(::open(temporary_.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!output.is_open()) return failed("copy_failed", errno);
+    const ReceivedContent received = receiver(output.get());
+    if (received.result == CopyResult::Cancelled) return cancelled();
+    if (received.result != CopyResult::Copied) return reported_failure();
+    if (!util::flush_file(output.get())) return failed("copy_failed", errno);
+    const timespec times[2] = {{received.modified, 0}, {received.modified, 0}};
+    if (::fchmod(output.get(), received.permissions & 0777) != 0 ||
+        ::futimens(output.get(), times) != 0) {
       return failed("copy_failed", errno);
     }
     output.reset();
@@ -193,24 +217,29 @@ class Copy {
     if (error != 0) {
       reason += L" " + util::string_to_wstring(std::error_code(error, std::generic_category()).message());
     }
-    log_at(LogLevel::Error, translate("copying_label"), wide(from_), wide(to_), reason);
-    report_sync_error(translate("copy_failed_for") + wide(from_) + L" -> " + wide(to_));
+    log_at(LogLevel::Error, translate("copying_label"), from_text_, wide(to_), reason);
+    return reported_failure();
+  }
+
+  CopyResult reported_failure() {
+    report_sync_error(translate("copy_failed_for") + from_text_ + L" -> " + wide(to_));
     return CopyResult::Failed;
   }
 
   CopyResult differs() {
-    log_at(LogLevel::Error, translate("copying_label"), wide(from_), wide(to_),
+    log_at(LogLevel::Error, translate("copying_label"), from_text_, wide(to_),
            translate("copy_verification_differs"));
     report_sync_error(translate("copied_file_differs") + wide(to_));
     return CopyResult::Failed;
   }
 
   CopyResult cancelled() {
-    log_at(LogLevel::Info, translate("copy_cancelled"), wide(from_));
+    log_at(LogLevel::Info, translate("copy_cancelled"), from_text_);
     return CopyResult::Cancelled;
   }
 
-  const fs::path& from_;
+  const fs::path from_;
+  const std::wstring from_text_;
   const fs::path& to_;
   const SafeCopyOptions& options_;
   const fs::path temporary_;
@@ -231,6 +260,12 @@ void remove_temporary_copies(const fs::path& folder) {
 CopyResult safe_copy(const fs::path& from, const fs::path& to, const SafeCopyOptions& options) {
   Copy copy(from, to, options);
   return copy.run();
+}
+
+CopyResult safe_receive(const std::wstring& from, const ContentReceiver& receive,
+                        const fs::path& to, const SafeCopyOptions& options) {
+  Copy copy(from, to, options);
+  return copy.receive(receive);
 }
 
 }  // namespace TWL_Core

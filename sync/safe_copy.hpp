@@ -45,6 +45,23 @@ struct SafeCopyOptions {
                                    const std::filesystem::path& to,
                                    const SafeCopyOptions& options);
 
+// What a copy from elsewhere (an SSH host) wrote into the temporary file, and the permission
+// bits and time the file is to get.
+struct ReceivedContent {
+  CopyResult result = CopyResult::Failed;
+  std::uint32_t permissions = 0;
+  std::int64_t modified = 0;  // seconds since the epoch
+};
+using ContentReceiver = std::function<ReceivedContent(int output)>;
+
+// As safe_copy, for content that `receive` writes into the temporary file (opened for writing,
+// empty): a download. The content is flushed, given exactly the permission bits (& 0777) and
+// the time it came with, and renamed over `to` under the same rules. `from` names the source in
+// messages. The receiver logs its own failures; they are reported here.
+[[nodiscard]] CopyResult safe_receive(const std::wstring& from, const ContentReceiver& receive,
+                                      const std::filesystem::path& to,
+                                      const SafeCopyOptions& options);
+
 // Removes every regular file in `folder` whose name is a temporary copy's (see below): what
 // crashed copies left. Failures are ignored; the next pass tries again.
 void remove_temporary_copies(const std::filesystem::path& folder);

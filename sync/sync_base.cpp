@@ -1,6 +1,8 @@
 #include "sync/sync_base.hpp"
 
 #include <exception>
+#include <stdexcept>
+#include <utility>
 #include <filesystem>
 #include <system_error>
 
@@ -25,8 +27,21 @@ namespace {
 namespace fs = std::filesystem;
 using translation::translate;
 
-std::unique_ptr<SyncPath> local_endpoint(const std::wstring& path) {
+std::unique_ptr<SyncPath> endpoint_like(const std::unique_ptr<SyncPath>& item_side,
+                                        const std::wstring& path) {
+  if (const auto* remote = dynamic_cast<const SshPath*>(item_side.get())) {
+    return std::make_unique<SshPath>(remote->account(), path);
+  }
   return std::make_unique<FilesystemPath>(path);
+}
+
+SshAccount account_of(const std::unique_ptr<SyncPath>& side) {
+  const auto* remote = dynamic_cast<const SshPath*>(side.get());
+  return remote != nullptr ? remote->account() : SshAccount();
+}
+
+[[noreturn]] void throw_not_listed(const std::wstring& directory) {
+  throw std::runtime_error(util::wstring_to_string(translate("remote_folder_not_listed") + directory));
 }
 
 // The folder itself, or the nearest of its parents that exists: what a folder not created yet
@@ -49,8 +64,9 @@ bool is_copy_in_progress(const std::wstring& name) {
 
 }  // namespace
 
-SyncBase::SyncBase(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only)
-    : item_(item), files_(files), plan_only_(plan_only) {}
+SyncBase::SyncBase(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+                   RemoteAccess* remote)
+    : item_(item), files_(files), plan_only_(plan_only), remote_(remote) {}
 
 bool SyncBase::stop_requested() { return Synchronize::stopping(); }
 
@@ -78,7 +94,10 @@ void SyncBase::create_target_dir_if_not_exist(const std::wstring& directory) {
   if (plan_only_) return;
   const std::wstring folder =
       directory.empty() && item_.target() ? item_.target()->path() : directory;
-  if (target_remote()) return;  // remote folders are created over SFTP, not available yet
+  if (target_remote()) {
+    (void)create_remote_dir(folder);
+    return;
+  }
   std::error_code ec;
   fs::create_directories(util::to_path(without_volume_spec(folder)), ec);
   if (!ec) return;
@@ -90,9 +109,16 @@ void SyncBase::create_target_dir_if_not_exist(const std::wstring& directory) {
 void SyncBase::remove_leftovers(const std::wstring& source_directory,
                                 const std::wstring& target_directory) {
   if (plan_only_) return;
-  if (!target_remote()) remove_temporary_copies(util::to_path(target_directory));
-  if (item_.flags.twoWaySync && !source_remote()) {
+  if (!target_remote()) {
+    remove_temporary_copies(util::to_path(target_directory));
+  } else if (remote_ != nullptr) {
+    remote_->clean_leftovers(target_location(target_directory));
+  }
+  if (!item_.flags.twoWaySync) return;
+  if (!source_remote()) {
     remove_temporary_copies(util::to_path(source_directory));
+  } else if (remote_ != nullptr) {
+    remote_->clean_leftovers(source_location(source_directory));
   }
 }
 
@@ -112,7 +138,7 @@ void SyncBase::sync_file(const std::wstring& source, const std::wstring& target,
     return;
   }
   try {
-    SyncFile pair(file_item(source, target, wildcard), files_, plan_only_, false);
+    SyncFile pair(file_item(source, target, wildcard), files_, plan_only_, false, remote_);
     pair.within_folder_pass();
     pair();
   } catch (const std::exception& e) {
@@ -141,14 +167,14 @@ void SyncBase::report_failure(const std::wstring& source, const std::wstring& ta
 SyncItem SyncBase::file_item(const std::wstring& source, const std::wstring& target,
                              const std::wstring& wildcard) const {
   SyncItem pair(item_.name, item_.type, L"", L"", wildcard, {}, item_.flags, item_.compare_items);
-  pair.source(source_remote() ? nullptr : local_endpoint(source));
-  pair.target(target_remote() ? nullptr : local_endpoint(target));
+  pair.source(endpoint_like(item_.source(), source));
+  pair.target(endpoint_like(item_.target(), target));
   return pair;
 }
 
 std::vector<FolderEntry> SyncBase::list_source_folder(const std::wstring& directory,
                                                       FolderNames& names) {
-  std::vector<FolderEntry> entries = list_local_folder(directory);
+  std::vector<FolderEntry> entries = list_folder(directory, source_remote());
   for (const FolderEntry& entry : entries) names.add(entry.name);
   std::wstring colliding;
   for (const FolderEntry& entry : entries) {
@@ -189,16 +215,8 @@ void SyncBase::sync_target_only_entries(const std::wstring& source_directory,
                                         const std::wstring& target_directory,
                                         const std::wstring& wildcard, const FolderNames& names) {
   if (!item_.flags.syncDeletions && !item_.flags.twoWaySync) return;
-  if (target_remote()) return;  // remote listings come with SFTP access
-  const fs::path folder = util::to_path(without_volume_spec(target_directory));
-  std::error_code ec;
-  if (!fs::exists(folder, ec)) return;
   // Taken whole first: deleting while the listing is read could skip or repeat entries.
-  std::vector<std::wstring> files;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    if (entry.is_regular_file(ec)) files.push_back(util::from_path(entry.path().filename()));
-  }
-  for (const std::wstring& name : files) {
+  for (const std::wstring& name : target_only_candidates(target_directory)) {
     if (Synchronize::stopping()) return;
     sync_target_only_file(source_directory, name, child_path(target_directory, name), wildcard,
                           names);
@@ -227,8 +245,77 @@ void SyncBase::sync_target_only_file(const std::wstring& source_directory, const
   sync_file(child_path(source_directory, name), target_path, wildcard);
 }
 
+std::vector<std::wstring> SyncBase::target_only_candidates(const std::wstring& directory) {
+  std::vector<std::wstring> files;
+  if (target_remote()) {
+    if (remote_ == nullptr) return files;
+    const auto entries = remote_->list(target_location(directory));
+    if (!entries) throw_not_listed(directory);
+    for (const SshDirEntry& entry : *entries) {
+      if (entry.is_regular_file) files.push_back(entry.name);
+    }
+    return files;
+  }
+  const fs::path folder = util::to_path(without_volume_spec(directory));
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file(ec)) files.push_back(util::from_path(entry.path().filename()));
+  }
+  return files;
+}
+
+std::vector<FolderEntry> SyncBase::list_folder(const std::wstring& directory, bool remote_source) {
+  if (!remote_source) return list_local_folder(directory);
+  const auto listed = remote_ != nullptr ? remote_->list(source_location(directory)) : std::nullopt;
+  if (!listed) throw_not_listed(directory);
+  std::vector<FolderEntry> entries;
+  entries.reserve(listed->size());
+  for (const SshDirEntry& entry : *listed) {
+    entries.push_back({entry.name, entry.is_directory, entry.is_regular_file, entry.is_symlink});
+  }
+  return entries;
+}
+
+bool SyncBase::create_remote_dir(const std::wstring& directory) {
+  if (remote_ == nullptr) return false;
+  const RemoteLocation folder = target_location(directory);
+  const RemoteAnswer exists = remote_->exists(folder);
+  if (exists == RemoteAnswer::Yes) return true;
+  if (exists == RemoteAnswer::No && remote_->make_directory(folder)) return true;
+  log_at(LogLevel::Error, translate("ssh_dir_create_error") + directory);
+  report_sync_error(translate("ssh_target_dir_not_creatable") + directory);
+  return false;
+}
+
+RemoteLocation SyncBase::source_location(const std::wstring& path) const {
+  return {account_of(item_.source()), get_remote_path(path)};
+}
+
+RemoteLocation SyncBase::target_location(const std::wstring& path) const {
+  return {account_of(item_.target()), get_remote_path(path)};
+}
+
+bool SyncBase::remote_host_lost() {
+  if (remote_ == nullptr) return false;
+  const auto lost_side = [&](bool remote, const std::unique_ptr<SyncPath>& side) {
+    return remote && remote_->host_lost(account_of(side));
+  };
+  const std::unique_ptr<SyncPath>* lost = lost_side(source_remote(), item_.source()) ? &item_.source()
+                                          : lost_side(target_remote(), item_.target())
+                                              ? &item_.target()
+                                              : nullptr;
+  if (lost == nullptr) return false;
+  if (!std::exchange(host_lost_reported_, true)) {
+    const std::wstring text = translate("remote_host_lost") + (*lost)->path();
+    log_at(LogLevel::Warning, text);
+    report_sync_error(text);
+  }
+  return true;
+}
+
 bool SyncBase::remote_side_unavailable() const {
-  if (!source_remote() && !target_remote()) return false;
+  if (remote_ != nullptr || (!source_remote() && !target_remote())) return false;
   const auto& side = source_remote() ? item_.source() : item_.target();
   const std::wstring text =
       translate("ssh_not_reachable_for") + side->path() + L": SFTP access is not available";

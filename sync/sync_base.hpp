@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/sync_item.hpp"
+#include "remote/remote_access.hpp"
 #include "sync/folder_names.hpp"
 
 namespace TWL_Core {
@@ -28,7 +29,9 @@ struct FolderEntry {
 
 class SyncBase {
  public:
-  SyncBase(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only);
+  // Remote sides are reached through `remote`; without one they count as unreachable.
+  SyncBase(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+           RemoteAccess* remote = nullptr);
   virtual ~SyncBase() = default;
   SyncBase(const SyncBase&) = delete;
   SyncBase& operator=(const SyncBase&) = delete;
@@ -87,9 +90,16 @@ class SyncBase {
   // Asks both sides' volumes once per run whether they ignore case.
   void learn_name_rules(const std::wstring& source_root, const std::wstring& target_root);
 
-  // True, logged and reported, when a side lies on an SSH host: folders there are listed over
-  // SFTP, which is not available yet.
+  // True, logged and reported, when a side lies on an SSH host and there is no remote access.
   [[nodiscard]] bool remote_side_unavailable() const;
+  // True once the host of a remote side was lost in this pass; logged and reported the first
+  // time. Folder walks end then: every further file would wait for the same dead host.
+  [[nodiscard]] bool remote_host_lost();
+  // The file or folder `path` ("account:remote path") on the host of the source or target.
+  [[nodiscard]] RemoteLocation source_location(const std::wstring& path) const;
+  [[nodiscard]] RemoteLocation target_location(const std::wstring& path) const;
+  // Creates a remote target folder (one level) unless it exists; false, logged, when not.
+  bool create_remote_dir(const std::wstring& directory);
 
   bool source_remote() const;
   bool target_remote() const;
@@ -97,6 +107,7 @@ class SyncBase {
   const SyncItem item_;
   std::atomic<std::size_t>& files_;  // the controller's; read by other threads
   const bool plan_only_;
+  RemoteAccess* const remote_;
   SSHPATH ssh_kind_ = SSHPATH::None;
 
  private:
@@ -106,8 +117,13 @@ class SyncBase {
                              const std::wstring& target_path, const std::wstring& wildcard,
                              const FolderNames& names);
 
+  [[nodiscard]] std::vector<FolderEntry> list_folder(const std::wstring& directory,
+                                                     bool remote_source);
+  [[nodiscard]] std::vector<std::wstring> target_only_candidates(const std::wstring& directory);
+
   bool source_ignores_case_ = false;
   bool target_ignores_case_ = false;
+  bool host_lost_reported_ = false;
 };
 
 }  // namespace TWL_Core

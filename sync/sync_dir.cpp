@@ -9,8 +9,9 @@
 
 namespace TWL_Core {
 
-SyncDir::SyncDir(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only)
-    : SyncBase(item, files, plan_only) {
+SyncDir::SyncDir(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+                 RemoteAccess* remote)
+    : SyncBase(item, files, plan_only, remote) {
   ssh_kind_ = item.ssh_path_type();
 }
 
@@ -30,8 +31,8 @@ void SyncDir::operator()() {
 }
 
 void SyncDir::sync_folder(const std::wstring& source, const std::wstring& target) {
-  const std::wstring source_directory = without_volume_spec(source);
-  const std::wstring target_directory = without_volume_spec(target);
+  const std::wstring source_directory = source_remote() ? source : without_volume_spec(source);
+  const std::wstring target_directory = target_remote() ? target : without_volume_spec(target);
   create_target_dir_if_not_exist(L"");
   remove_leftovers(source_directory, target_directory);
   learn_name_rules(source_directory, target_directory);
@@ -39,9 +40,9 @@ void SyncDir::sync_folder(const std::wstring& source, const std::wstring& target
   const std::size_t files_before = files_;
   for (const FolderEntry& entry : list_source_folder(source_directory, names)) {
     sync_dir_entry(entry, source_directory, item_.wildcard, target_directory, names);
-    if (stop_requested()) break;
+    if (stop_requested() || remote_host_lost()) break;
   }
-  if (!stop_requested()) {
+  if (!stop_requested() && !remote_host_lost()) {
     sync_target_only_entries(source_directory, target_directory, item_.wildcard, names);
   }
   flush_folders(source_directory, target_directory, files_before);

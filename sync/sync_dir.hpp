@@ -9,7 +9,8 @@ namespace TWL_Core {
 
 class SyncDir : public SyncBase {
  public:
-  SyncDir(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only);
+  SyncDir(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+          RemoteAccess* remote = nullptr);
 
   void operator()() override;
 

@@ -41,8 +41,8 @@ SeenDestination seen(bool exists, std::uint64_t size, util::FileTime time) {
 }  // namespace
 
 SyncFile::SyncFile(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
-                   bool target_is_dir)
-    : SyncBase(item, files, plan_only), target_is_dir_(target_is_dir) {
+                   bool target_is_dir, RemoteAccess* remote)
+    : SyncBase(item, files, plan_only, remote), target_is_dir_(target_is_dir) {
   ssh_kind_ = item.ssh_path_type();
 }
 
@@ -52,8 +52,8 @@ void SyncFile::operator()() {
   const std::wstring source_text = endpoint_text(item_.source());
   const std::wstring target_text = endpoint_text(item_.target());
   try {
-    const std::wstring source = without_volume_spec(source_text);
-    std::wstring target = without_volume_spec(target_text);
+    const std::wstring source = source_remote() ? source_text : without_volume_spec(source_text);
+    std::wstring target = target_remote() ? target_text : without_volume_spec(target_text);
     if (target_is_dir_) {
       log_at(LogLevel::Debug, L"transfer_filename: " + source + L" -> " + target);
       target = util::with_trailing_char(target, L'/') + file_name_of(source);
@@ -72,7 +72,7 @@ void SyncFile::operator()() {
 
 void SyncFile::sync_pair(const std::wstring& source, const std::wstring& target) {
   FileDifference difference(source, target, item_.compare_items, ssh_kind_,
-                            item_.flags.twoWaySync);
+                            item_.flags.twoWaySync, remote_);
   (void)difference();
   sync_difference(difference, source, target);
 }
@@ -172,8 +172,10 @@ void SyncFile::carry_out(PlannedAction action, const FileDifference& difference,
 void SyncFile::delete_target_file(const std::wstring& source, const std::wstring& target) {
   log_at(LogLevel::Info, translate("target_deleted_source_missing"), target,
          translate("source_label"), source);
-  // Remote targets are deleted over SFTP, which is not available yet: that is a failure too.
   if (!target_remote() && delete_file(target)) return;
+  if (target_remote() && remote_ != nullptr && remote_->remove_file(target_location(target))) {
+    return;
+  }
   log_at(LogLevel::Error, translate("target_delete_failed"), target);
   report_sync_error(translate("target_delete_failed") + target);
 }
@@ -184,7 +186,7 @@ void SyncFile::copy_source_to_dest(const FileDifference& difference, const std::
   const SeenDestination target_seen =
       seen(difference.result() != Difference::DestNotExists, difference.target_size(),
            difference.target_time());
-  if (!copy_file(source, target, target_seen, target_remote(), difference.source_size())) return;
+  if (!copy_file(source, target, target_seen, true, difference.source_size())) return;
   log_at(LogLevel::Info, translate("copied_source_to_target"), source, translate("to_label"),
          target);
   ++files_;
@@ -203,7 +205,7 @@ void SyncFile::copy_dest_to_source(const FileDifference& difference, const std::
   const SeenDestination source_seen =
       seen(difference.result() != Difference::SourceNotExits, difference.source_size(),
            difference.source_time());
-  if (!copy_file(from, to, source_seen, source_remote(), difference.target_size())) return;
+  if (!copy_file(from, to, source_seen, false, difference.target_size())) return;
   log_at(LogLevel::Info, translate("copied_target_to_source"), from, translate("to_label"), to);
   ++files_;
   report_sync_volume(difference.target_size());
@@ -213,27 +215,62 @@ void SyncFile::copy_dest_to_source(const FileDifference& difference, const std::
 // The volume is looked at once more right before the copy: it may have gone since the
 // comparison, and a copy that does not happen must not pass for a successful run.
 bool SyncFile::copy_file(const std::wstring& from, const std::wstring& to,
-                         const SeenDestination& seen_destination, bool to_remote,
+                         const SeenDestination& seen_destination, bool towards_target,
                          std::uint64_t size) {
+  const bool to_remote = towards_target ? target_remote() : source_remote();
   if (drive_not_exist(to, to_remote)) {
     const std::wstring text = translate("copy_skipped_volume_absent") + to;
     log_at(LogLevel::Warning, text);
     report_sync_error(text);
     return false;
   }
-  if (source_remote() || target_remote()) {
-    report_sync_error(translate("copy_failed_for") + from + L" -> " + to);
-    return false;
-  }
   publish_copy_progress(from, size);
-  const SafeCopyOptions options{
-      seen_destination,
-      item_.flags.fatherSonPrinciple,
-      [] { return Synchronize::stopping(); },
-      [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); },
-      !within_folder_pass_,
-      !within_folder_pass_ || item_.flags.delAftercopy};
-  return safe_copy(util::to_path(from), util::to_path(to), options) == CopyResult::Copied;
+  const CopyResult result = transfer(from, to, seen_destination, towards_target);
+  if (result == CopyResult::Cancelled) report_sync_error(translate("copy_cancelled_for") + from);
+  return result == CopyResult::Copied;
+}
+
+CopyResult SyncFile::transfer(const std::wstring& from, const std::wstring& to,
+                              const SeenDestination& seen_destination, bool towards_target) {
+  const auto stop = [] { return Synchronize::stopping(); };
+  const auto progress = [](std::uint64_t bytes) { Synchronize::report_copied_bytes(bytes); };
+  const SafeCopyOptions options{seen_destination,
+                                item_.flags.fatherSonPrinciple,
+                                stop,
+                                progress,
+                                !within_folder_pass_,
+                                !within_folder_pass_ || item_.flags.delAftercopy};
+  const bool from_remote = towards_target ? source_remote() : target_remote();
+  const bool to_remote = towards_target ? target_remote() : source_remote();
+  if (!from_remote && !to_remote) return safe_copy(util::to_path(from), util::to_path(to), options);
+  if (remote_ == nullptr) {
+    report_sync_error(translate("copy_failed_for") + from + L" -> " + to);
+    return CopyResult::Failed;
+  }
+  const TransferControl control{stop, progress};
+  const RemoteLocation source = location(towards_target, from);
+  const RemoteLocation destination = location(!towards_target, to);
+  if (!to_remote) {
+    const auto download = [&](int output) {
+      const DownloadedFile file = remote_->download(source, output, control);
+      return ReceivedContent{file.result, file.permissions, file.modified};
+    };
+    return safe_receive(from, download, util::to_path(to), options);
+  }
+  if (!within_folder_pass_) {
+    remote_->clean_leftovers(
+        {destination.account, std::filesystem::path(destination.path).parent_path().native()});
+  }
+  const CopyResult result = from_remote ? remote_->copy(source, destination, control)
+                                        : remote_->upload(util::to_path(from), destination, control);
+  if (result == CopyResult::Failed) {
+    report_sync_error(translate("copy_failed_for") + from + L" -> " + to);
+  }
+  return result;
+}
+
+RemoteLocation SyncFile::location(bool source_side, const std::wstring& path) const {
+  return source_side ? source_location(path) : target_location(path);
 }
 
 }  // namespace TWL_Core

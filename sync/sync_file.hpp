@@ -22,7 +22,7 @@ class SyncFile : public SyncBase {
  public:
   // `target_is_dir`: the item's target names a folder, to which the source's name is added.
   SyncFile(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
-           bool target_is_dir);
+           bool target_is_dir, RemoteAccess* remote = nullptr);
 
   void operator()() override;
 
@@ -53,9 +53,16 @@ class SyncFile : public SyncBase {
                            const std::wstring& target);
   void copy_dest_to_source(const FileDifference& difference, const std::wstring& from,
                            const std::wstring& to);
-  // The safe copy of `from` (`size` bytes) over `to`, which the comparison saw as `seen`.
+  // The safe copy of `from` (`size` bytes) over `to`, which the comparison saw as `seen`;
+  // from the source to the target, or back. A copy that did not happen is reported.
   [[nodiscard]] bool copy_file(const std::wstring& from, const std::wstring& to,
-                               const SeenDestination& seen, bool to_remote, std::uint64_t size);
+                               const SeenDestination& seen, bool towards_target,
+                               std::uint64_t size);
+  // The copy itself, local or through the remote access, as the two sides lie.
+  [[nodiscard]] CopyResult transfer(const std::wstring& from, const std::wstring& to,
+                                    const SeenDestination& seen, bool towards_target);
+  // Where `path` lies on the host of the source (`source_side`) or of the target.
+  [[nodiscard]] RemoteLocation location(bool source_side, const std::wstring& path) const;
 
   const bool target_is_dir_;
   bool within_folder_pass_ = false;

@@ -31,8 +31,9 @@ bool same_folder(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-SyncTree::SyncTree(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only)
-    : SyncBase(item, files, plan_only) {
+SyncTree::SyncTree(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+                   RemoteAccess* remote)
+    : SyncBase(item, files, plan_only, remote) {
   ssh_kind_ = item.ssh_path_type();
 }
 
@@ -42,7 +43,8 @@ void SyncTree::operator()() {
   const std::wstring source_text = item_.source()->path();
   const std::wstring target_text = item_.target() ? item_.target()->path() : std::wstring();
   if (remote_side_unavailable()) return;
-  sync_tree(without_volume_spec(source_text), without_volume_spec(target_text));
+  sync_tree(source_remote() ? source_text : without_volume_spec(source_text),
+            target_remote() ? target_text : without_volume_spec(target_text));
 }
 
 void SyncTree::sync_tree(const std::wstring& source, const std::wstring& target) {
@@ -52,7 +54,7 @@ void SyncTree::sync_tree(const std::wstring& source, const std::wstring& target)
   std::vector<Folder> path;
   enter(path, source, target);
   while (!path.empty()) {
-    if (Synchronize::stopping()) {
+    if (Synchronize::stopping() || remote_host_lost()) {
       for (const Folder& folder : path) {
         flush_folders(folder.source, folder.target, folder.files_at_entry);
       }
@@ -109,13 +111,13 @@ bool SyncTree::subtree_skipped(const Folder& folder, const Entry& entry) {
   if (folder.names.collides_on_target(entry.name)) return true;
   const std::wstring source_path = child_path(folder.source, entry.name);
   const std::wstring target_path = child_path(folder.target, entry.name);
-  if (no_real_folder_at(target_path)) {
+  if (!target_remote() && no_real_folder_at(target_path)) {
     const std::wstring text = translate("target_folder_not_a_folder") + target_path;
     log_at(LogLevel::Error, text);
     report_sync_error(text);
     return true;
   }
-  if (same_folder(source_path, target_root_)) {
+  if (!source_remote() && !target_remote() && same_folder(source_path, target_root_)) {
     if (!target_inside_source_reported_) {
       const std::wstring text = translate("target_inside_source_skipped") + source_path;
       log_at(LogLevel::Warning, text);
@@ -129,7 +131,7 @@ bool SyncTree::subtree_skipped(const Folder& folder, const Entry& entry) {
 
 void SyncTree::finish(const Folder& folder) {
   try {
-    if (!Synchronize::stopping()) {
+    if (!Synchronize::stopping() && !remote_host_lost()) {
       sync_target_only_entries(folder.source, folder.target, item_.wildcard, folder.names);
     }
   } catch (const std::exception& e) {

@@ -17,7 +17,8 @@ class SyncTree : public SyncBase {
  public:
   using Entry = FolderEntry;
 
-  SyncTree(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only);
+  SyncTree(const SyncItem& item, std::atomic<std::size_t>& files, bool plan_only,
+           RemoteAccess* remote = nullptr);
 
   void operator()() override;
 

@@ -8,6 +8,7 @@
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
+#include "remote/sftp_remote.hpp"
 #include "sync/backup_proof.hpp"
 #include "sync/filesystem_util.hpp"
 #include "sync/sync_dir.hpp"
@@ -28,15 +29,27 @@ constexpr auto PASS_INTERVAL = 1s;
 constexpr std::size_t PENDING_MESSAGES = 16;
 
 void run_file_item(const ItemRun& run) {
-  SyncFile sync(run.item, run.files, run.plan_only, run.target_is_dir);
+  SyncFile sync(run.item, run.files, run.plan_only, run.target_is_dir, run.remote);
   sync();
 }
 
 template <typename Synchroniser>
 void run_folder_item(const ItemRun& run) {
-  Synchroniser sync(run.item, run.files, run.plan_only);
+  Synchroniser sync(run.item, run.files, run.plan_only, run.remote);
   sync();
 }
+
+// Closes the remote sessions of an item's pass however the pass ends.
+class PassSessions {
+ public:
+  explicit PassSessions(RemoteAccess& remote) : remote_(remote) {}
+  ~PassSessions() { remote_.end_pass(); }
+  PassSessions(const PassSessions&) = delete;
+  PassSessions& operator=(const PassSessions&) = delete;
+
+ private:
+  RemoteAccess& remote_;
+};
 
 std::map<SyncItemType, ItemRunner>& item_runners() {
   static std::map<SyncItemType, ItemRunner> runners{
@@ -49,9 +62,6 @@ std::map<SyncItemType, ItemRunner>& item_runners() {
 std::wstring endpoint_text(const std::unique_ptr<SyncPath>& endpoint) {
   return endpoint ? endpoint->path() : std::wstring();
 }
-
-// Whether a remote folder exists; answered by the SFTP layer once there is one.
-bool probe_ssh_directory(const std::wstring&) { return false; }
 
 }  // namespace
 
@@ -113,7 +123,12 @@ void Synchronize::set_item_runner(SyncItemType type, ItemRunner runner) {
 }
 
 Synchronize::Synchronize(SyncType type, SyncControler* controler, SyncRole role)
-    : type_(type), controler_(controler), role_(role), arbiter_(role) {
+    : type_(type),
+      controler_(controler),
+      remote_(std::make_unique<SftpRemote>()),
+      check_path_(CheckPath::SteadyClock(), remote_.get()),
+      role_(role),
+      arbiter_(role) {
   stop_ = false;
 }
 
@@ -161,7 +176,9 @@ bool Synchronize::is_ssh_target_dir(const std::wstring& path) {
   if (cached != ssh_target_dir_cache_.end() && now - cached->second.checked_at < SSH_DIR_CACHE_AGE) {
     return cached->second.is_dir;
   }
-  const bool is_dir = probe_ssh_directory(path);
+  const auto account = get_account_from_path(path);
+  const bool is_dir = account && remote_->is_directory({*account, get_remote_path(path)}) ==
+                                     RemoteAnswer::Yes;
   ssh_target_dir_cache_[path] = {is_dir, now};
   return is_dir;
 }
@@ -236,6 +253,7 @@ bool Synchronize::pause_elapsed(const SyncItem& item) const {
 
 void Synchronize::run_sync_item(const PassItem& entry) {
   const SyncItem& item = entry.item;
+  const PassSessions sessions(*remote_);
   try {
     run_guarded(entry);
   } catch (const std::filesystem::filesystem_error& e) {
@@ -274,7 +292,7 @@ void Synchronize::run_synchroniser(const SyncItem& item) {
     return;
   }
   const bool target_dir = item.type == SyncItemType::File && target_is_directory(item);
-  runner->second(ItemRun{item, files_, !real_run(), target_dir});
+  runner->second(ItemRun{item, files_, !real_run(), target_dir, remote_.get()});
 }
 
 bool Synchronize::target_is_directory(const SyncItem& item) {

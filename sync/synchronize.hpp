@@ -17,6 +17,7 @@
 
 #include "config/sync_item.hpp"
 #include "foundation/worker_thread.hpp"
+#include "remote/remote_access.hpp"
 #include "sync/check_path.hpp"
 #include "sync/sync_arbiter.hpp"
 #include "sync/sync_message.hpp"
@@ -42,6 +43,7 @@ struct ItemRun {
   std::atomic<std::size_t>& files;  // increased per file handled; read by other threads
   bool plan_only;                   // describe or count, change nothing
   bool target_is_dir;               // file items only: the target names a folder
+  RemoteAccess* remote;             // the pass's remote sessions, for remote sides
 };
 using ItemRunner = std::function<void(const ItemRun&)>;
 
@@ -124,6 +126,8 @@ class Synchronize {
   std::atomic<bool> stop_requested_{false};
   ThreadSaveStack<SyncMessage> messages_;
   std::atomic<std::uint64_t> copied_bytes_{0};
+  // Declared before the path check, which asks through it. Sessions last one item's pass.
+  std::unique_ptr<RemoteAccess> remote_;  // worker only
   CheckPath check_path_;
   std::mutex wait_mutex_;
   std::condition_variable wake_up_;
