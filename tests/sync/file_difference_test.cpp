@@ -12,6 +12,7 @@
 #include "logging/logging.hpp"
 #include "sync/sync_report.hpp"
 #include "tests/support/log_capture.hpp"
+#include "tests/support/scripted_remote.hpp"
 #include "tests/support/temp_dir.hpp"
 
 using namespace std::chrono_literals;
@@ -160,6 +161,52 @@ TEST_F(FileDifferenceTest, RemoteSidesCountAsAbsentHostsAndAreComparedWithoutCon
   EXPECT_EQ(compare(criteria({CompareItem::Size}), false, SSHPATH::Target),
             Difference::DestDriveNotMounted);
   EXPECT_EQ(capture.count_lines("Error\tssh_account_not_found"), 1u);
+}
+
+// A remote time has 32 bits: a local time outside them compares as the time an upload set.
+// A host that cannot be asked, or a folder in place of the file, is never a missing file.
+TEST_F(FileDifferenceTest, RemoteSidesAreExaminedThroughTheRemoteAccess) {
+  Config::instance().add(SshAccount("nas", "scripted", "anna", "secret"), true);
+  const fs::path remote_file = dir / "remote.txt";
+  const auto at = [](std::int64_t seconds) { return *util::from_unix_time(seconds, 0); };
+  const struct {
+    const char* name;
+    std::int64_t local_seconds;
+    std::int64_t remote_seconds;
+    Difference expected;
+  } cases[] = {
+      {"after 2106", 7258118400, 4294967295, Difference::Equal},
+      {"before 1970", -315619200, 0, Difference::Equal},
+      {"ordinary, newer source", 1700000100, 1700000000, Difference::SourceModified},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::write_file(source, "same");
+    test::write_file(remote_file, "same");
+    fs::last_write_time(source, at(c.local_seconds));
+    fs::last_write_time(remote_file, at(c.remote_seconds));
+    test::ScriptedRemote remote;
+    FileDifference difference(util::from_path(source), L"nas:" + util::from_path(remote_file),
+                              criteria({CompareItem::Size, CompareItem::Time}), SSHPATH::Target,
+                              false, &remote);
+    (void)difference();
+    EXPECT_EQ(difference.result(), c.expected);
+  }
+
+  SyncReport report;
+  SyncReportGuard guard(&report);
+  test::ScriptedRemote lost;
+  lost.lose_connection_after(0);
+  FileDifference unreachable(util::from_path(source), L"nas:" + util::from_path(remote_file),
+                             criteria({CompareItem::Size}), SSHPATH::Target, false, &lost);
+  (void)unreachable();
+  EXPECT_EQ(unreachable.result(), Difference::DestDriveNotMounted);
+  test::ScriptedRemote remote;
+  FileDifference folder(util::from_path(source), L"nas:" + util::from_path(dir / ""),
+                        criteria({CompareItem::Size}), SSHPATH::Target, false, &remote);
+  (void)folder();
+  EXPECT_EQ(folder.result(), Difference::DestDriveNotMounted);
+  EXPECT_EQ(report.errors().size(), 2u) << "both go into the run report";
 }
 
 // Times far from today must neither overflow nor wrap.
