@@ -11,7 +11,9 @@
 #include "config/config.hpp"
 #include "foundation/text.hpp"
 #include "logging/logging.hpp"
+#include "foundation/translation.hpp"
 #include "remote/ssh_account.hpp"
+#include "tests/support/scripted_remote.hpp"
 #include "tests/support/catalogues.hpp"
 #include "tests/support/fake_clock.hpp"
 #include "tests/support/log_capture.hpp"
@@ -242,6 +244,40 @@ TEST_F(CheckPathTest, RemoteSideThatCannotBeReachedIsReportedWithItsReason) {
   const test::LogCapture capture;
   EXPECT_FALSE(check_(CheckedSide{L"nas:/srv/data", PathType::Ssh}, local(target_)));
   EXPECT_EQ(capture.count("Source cannot be reached: nas:/srv/data"), 1u);
+}
+
+// The host is asked through the remote access: a login for either side, the path itself only
+// for a source. "Does not exist" only where the host said so.
+TEST_F(CheckPathTest, RemoteSidesAreAskedThroughTheRemoteAccess) {
+  Config::instance().add(SshAccount("nas", "scripted", "anna", "secret"), true);
+  fs::create_directories(source_);
+  const struct {
+    const char* name;
+    fs::path path;
+    bool is_source;
+    bool host_lost;
+    bool reachable;
+    const char* logged;
+  } cases[] = {
+      {"existing source", source_, true, false, true, nullptr},
+      {"missing source", dir_ / "absent", true, false, false, "ssh_path_not_exist"},
+      {"missing target", dir_ / "absent", false, false, true, nullptr},
+      {"lost host, source", source_, true, true, false, "ssh_path_not_reachable"},
+      {"lost host, target", dir_ / "absent", false, true, false, "ssh_path_not_reachable"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScriptedRemote remote;
+    if (c.host_lost) remote.lose_connection_after(0);
+    CheckPath check(clock_.reader(), &remote);
+    const test::LogCapture capture;
+    EXPECT_EQ(check.side_reachable(CheckedSide{L"nas:" + util::from_path(c.path), PathType::Ssh},
+                                   c.is_source),
+              c.reachable);
+    if (c.logged != nullptr) {
+      EXPECT_EQ(capture.count_lines("Info\t" + translation::translate_utf8(c.logged)), 1u);
+    }
+  }
 }
 
 TEST_F(CheckPathTest, RemoteEndpointWithoutAccountIsAnErrorEvenWhereALocalPathExists) {
