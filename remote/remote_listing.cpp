@@ -89,7 +89,7 @@ std::vector<SshDirEntry> usable_entries(const std::string& folder,
 }
 
 std::optional<std::vector<SshDirEntry>> list_remote_dir(SftpConnection& connection,
-                                                       const std::string& path) {
+                                                        const std::string& path) {
   auto entries = read_remote_dir(connection, path);
   if (!entries) return std::nullopt;
   return usable_entries(path, *entries);

@@ -91,8 +91,9 @@ class LocalSource final : public UploadSource {
     struct stat status {};
     const auto identity = platform::file_identity(descriptor_.get());
     if (!identity || ::fstat(descriptor_.get(), &status) != 0) return std::nullopt;
-    return State{static_cast<std::uint64_t>(identity->size), static_cast<std::uint32_t>(status.st_mode),
-                 identity->modified_seconds, identity->modified_nanoseconds};
+    return State{static_cast<std::uint64_t>(identity->size),
+                 static_cast<std::uint32_t>(status.st_mode), identity->modified_seconds,
+                 identity->modified_nanoseconds};
   }
   const char* read_error_key() const override { return "local_file_read_error"; }
   std::wstring shown() const override { return util::from_path(path_); }

@@ -38,7 +38,8 @@ class SftpRemote final : public RemoteAccess {
   void end_pass() override;
 
  protected:
-  std::optional<std::vector<RemoteListingEntry>> list_entries(const RemoteLocation& folder) override;
+  std::optional<std::vector<RemoteListingEntry>> list_entries(
+      const RemoteLocation& folder) override;
 
  private:
   // The account's open session, connecting if needed; null (logged) when there is none.

@@ -35,6 +35,7 @@ class SshFileInspector {
 };
 
 // What inspect_file does, over a connection the caller holds open.
-[[nodiscard]] RemoteFileInfo inspect_remote_file(SftpConnection& connection, const std::string& path);
+[[nodiscard]] RemoteFileInfo inspect_remote_file(SftpConnection& connection,
+                                                 const std::string& path);
 
 }  // namespace TWL_Core

@@ -21,7 +21,6 @@ constexpr std::uint32_t UNREACHABLE_CAP = 300;
 
 std::string utf8(const std::wstring& text) { return util::wstring_to_string(text); }
 
-
 wchar_t type_mark(PathType type) { return type == PathType::Ssh ? L'S' : L'F'; }
 
 }  // namespace

@@ -155,8 +155,8 @@ class Copy {
 
   CopyResult receive(const ContentReceiver& receiver) {
     if (options_.remove_leftovers) remove_leftovers(to_);
-    FileDescriptor output(::open(temporary_.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor output(
+        ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!output.is_open()) return failed("copy_failed", errno);
     const ReceivedContent received = receiver(output.get());
     if (received.result == CopyResult::Cancelled) return cancelled();

@@ -1,10 +1,10 @@
 #include "sync/sync_base.hpp"
 
 #include <exception>
-#include <stdexcept>
-#include <utility>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "foundation/durable_file.hpp"
 #include "foundation/platform.hpp"
@@ -41,7 +41,8 @@ SshAccount account_of(const std::unique_ptr<SyncPath>& side) {
 }
 
 [[noreturn]] void throw_not_listed(const std::wstring& directory) {
-  throw std::runtime_error(util::wstring_to_string(translate("remote_folder_not_listed") + directory));
+  throw std::runtime_error(
+      util::wstring_to_string(translate("remote_folder_not_listed") + directory));
 }
 
 // The folder itself, or the nearest of its parents that exists: what a folder not created yet
@@ -301,10 +302,10 @@ bool SyncBase::remote_host_lost() {
   const auto lost_side = [&](bool remote, const std::unique_ptr<SyncPath>& side) {
     return remote && remote_->host_lost(account_of(side));
   };
-  const std::unique_ptr<SyncPath>* lost = lost_side(source_remote(), item_.source()) ? &item_.source()
-                                          : lost_side(target_remote(), item_.target())
-                                              ? &item_.target()
-                                              : nullptr;
+  const std::unique_ptr<SyncPath>* lost =
+      lost_side(source_remote(), item_.source())   ? &item_.source()
+      : lost_side(target_remote(), item_.target()) ? &item_.target()
+                                                   : nullptr;
   if (lost == nullptr) return false;
   if (!std::exchange(host_lost_reported_, true)) {
     const std::wstring text = translate("remote_host_lost") + (*lost)->path();

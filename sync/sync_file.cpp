@@ -71,8 +71,8 @@ void SyncFile::operator()() {
 }
 
 void SyncFile::sync_pair(const std::wstring& source, const std::wstring& target) {
-  FileDifference difference(source, target, item_.compare_items, ssh_kind_,
-                            item_.flags.twoWaySync, remote_);
+  FileDifference difference(source, target, item_.compare_items, ssh_kind_, item_.flags.twoWaySync,
+                            remote_);
   (void)difference();
   sync_difference(difference, source, target);
 }
@@ -261,8 +261,9 @@ CopyResult SyncFile::transfer(const std::wstring& from, const std::wstring& to,
     remote_->clean_leftovers(
         {destination.account, std::filesystem::path(destination.path).parent_path().native()});
   }
-  const CopyResult result = from_remote ? remote_->copy(source, destination, control)
-                                        : remote_->upload(util::to_path(from), destination, control);
+  const CopyResult result = from_remote
+                                ? remote_->copy(source, destination, control)
+                                : remote_->upload(util::to_path(from), destination, control);
   if (result == CopyResult::Failed) {
     report_sync_error(translate("copy_failed_for") + from + L" -> " + to);
   }

@@ -177,8 +177,8 @@ bool Synchronize::is_ssh_target_dir(const std::wstring& path) {
     return cached->second.is_dir;
   }
   const auto account = get_account_from_path(path);
-  const bool is_dir = account && remote_->is_directory({*account, get_remote_path(path)}) ==
-                                     RemoteAnswer::Yes;
+  const bool is_dir =
+      account && remote_->is_directory({*account, get_remote_path(path)}) == RemoteAnswer::Yes;
   ssh_target_dir_cache_[path] = {is_dir, now};
   return is_dir;
 }

@@ -27,8 +27,9 @@ constexpr auto READ_ONLY = fs::perms::owner_read | fs::perms::group_read | fs::p
 
 std::size_t logins(const std::string& server_log) {
   const std::regex accepted("Accepted password for");
-  return static_cast<std::size_t>(std::distance(
-      std::sregex_iterator(server_log.begin(), server_log.end(), accepted), std::sregex_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(std::sregex_iterator(server_log.begin(), server_log.end(), accepted),
+                    std::sregex_iterator()));
 }
 
 class SftpRemoteTest : public test::SshServerTest {

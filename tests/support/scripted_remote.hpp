@@ -44,7 +44,8 @@ class ScriptedRemote final : public RemoteAccess {
   void end_pass() override;
 
  protected:
-  std::optional<std::vector<RemoteListingEntry>> list_entries(const RemoteLocation& folder) override;
+  std::optional<std::vector<RemoteListingEntry>> list_entries(
+      const RemoteLocation& folder) override;
 
  private:
   // Counts an operation; false once the connection is lost.

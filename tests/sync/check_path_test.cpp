@@ -10,13 +10,13 @@
 
 #include "config/config.hpp"
 #include "foundation/text.hpp"
-#include "logging/logging.hpp"
 #include "foundation/translation.hpp"
+#include "logging/logging.hpp"
 #include "remote/ssh_account.hpp"
-#include "tests/support/scripted_remote.hpp"
 #include "tests/support/catalogues.hpp"
 #include "tests/support/fake_clock.hpp"
 #include "tests/support/log_capture.hpp"
+#include "tests/support/scripted_remote.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace TWL_Core {

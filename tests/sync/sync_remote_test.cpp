@@ -60,8 +60,9 @@ class SyncRemoteTest : public ::testing::Test {
 
   bool reported(const std::string& key) const {
     const std::wstring text = translation::translate(key);
-    return std::any_of(report.errors().begin(), report.errors().end(),
-                       [&](const std::wstring& error) { return error.find(text) != std::wstring::npos; });
+    return std::any_of(
+        report.errors().begin(), report.errors().end(),
+        [&](const std::wstring& error) { return error.find(text) != std::wstring::npos; });
   }
 
   test::LogCapture capture;
@@ -99,9 +100,9 @@ TEST_F(SyncRemoteTest, EitherSideMayLieOnTheHost) {
 TEST_F(SyncRemoteTest, HostileListingNamesAreRefusedOnceEach) {
   make_tree(source, "good.txt=good\n");
   make_tree(target, "good.txt=old\n");
-  remote.add_listed_names(source.string(), {"", ".", "..", "a/b", "../../escape.txt",
-                                            std::string("nul\0.txt", 8), "back\\slash.txt",
-                                            "latin\xe9.txt"});
+  remote.add_listed_names(source.string(),
+                          {"", ".", "..", "a/b", "../../escape.txt", std::string("nul\0.txt", 8),
+                           "back\\slash.txt", "latin\xe9.txt"});
   flags.syncDeletions = true;
   for (const SyncItemType type : {SyncItemType::Dir, SyncItemType::Tree}) {
     run(type, true, false);
