@@ -45,36 +45,35 @@ void SftpRemote::after(const SshAccount& account, SftpConnection& connection) {
   if (!reopened_.insert(key).second) lost_.insert(key);
 }
 
+template <typename Result, typename Operation>
+Result SftpRemote::over_session(const SshAccount& account, Result no_session, Operation operation) {
+  SftpConnection* open = connection(account);
+  if (open == nullptr) return no_session;
+  Result result = operation(*open);
+  after(account, *open);
+  return result;
+}
+
 RemoteAnswer SftpRemote::exists(const RemoteLocation& location) {
-  SftpConnection* open = connection(location.account);
-  if (open == nullptr) return RemoteAnswer::Unknown;
-  const RemoteAnswer answer = remote_exists(*open, location.path);
-  after(location.account, *open);
-  return answer;
+  return over_session(location.account, RemoteAnswer::Unknown,
+                      [&](SftpConnection& open) { return remote_exists(open, location.path); });
 }
 
 RemoteAnswer SftpRemote::is_directory(const RemoteLocation& location) {
-  SftpConnection* open = connection(location.account);
-  if (open == nullptr) return RemoteAnswer::Unknown;
-  const RemoteAnswer answer = remote_is_directory(*open, location.path);
-  after(location.account, *open);
-  return answer;
+  return over_session(location.account, RemoteAnswer::Unknown, [&](SftpConnection& open) {
+    return remote_is_directory(open, location.path);
+  });
 }
 
 bool SftpRemote::make_directory(const RemoteLocation& location) {
-  SftpConnection* open = connection(location.account);
-  if (open == nullptr) return false;
-  const bool made = remote_mkdir(*open, location.path);
-  after(location.account, *open);
-  return made;
+  return over_session(location.account, false,
+                      [&](SftpConnection& open) { return remote_mkdir(open, location.path); });
 }
 
 bool SftpRemote::remove_file(const RemoteLocation& location) {
-  SftpConnection* open = connection(location.account);
-  if (open == nullptr) return false;
-  const bool removed = remote_remove_file(*open, location.path);
-  after(location.account, *open);
-  return removed;
+  return over_session(location.account, false, [&](SftpConnection& open) {
+    return remote_remove_file(open, location.path);
+  });
 }
 
 RemoteFileInfo SftpRemote::inspect(const RemoteLocation& location) {
@@ -99,29 +98,22 @@ bool SftpRemote::log_in(const SshAccount& account) { return connection(account) 
 
 std::optional<std::vector<RemoteListingEntry>> SftpRemote::list_entries(
     const RemoteLocation& folder) {
-  SftpConnection* open = connection(folder.account);
-  if (open == nullptr) return std::nullopt;
-  auto entries = read_remote_dir(*open, folder.path);
-  after(folder.account, *open);
-  return entries;
+  return over_session(folder.account, std::optional<std::vector<RemoteListingEntry>>(),
+                      [&](SftpConnection& open) { return read_remote_dir(open, folder.path); });
 }
 
 DownloadedFile SftpRemote::download(const RemoteLocation& from, int output,
                                     const TransferControl& control) {
-  SftpConnection* open = connection(from.account);
-  if (open == nullptr) return {};
-  const DownloadedFile downloaded = download_file(*open, from.path, output, control);
-  after(from.account, *open);
-  return downloaded;
+  return over_session(from.account, DownloadedFile(), [&](SftpConnection& open) {
+    return download_file(open, from.path, output, control);
+  });
 }
 
 CopyResult SftpRemote::upload(const std::filesystem::path& from, const RemoteLocation& to,
                               const TransferControl& control) {
-  SftpConnection* open = connection(to.account);
-  if (open == nullptr) return CopyResult::Failed;
-  const CopyResult result = upload_file(*open, from, to.path, control);
-  after(to.account, *open);
-  return result;
+  return over_session(to.account, CopyResult::Failed, [&](SftpConnection& open) {
+    return upload_file(open, from, to.path, control);
+  });
 }
 
 CopyResult SftpRemote::copy(const RemoteLocation& from, const RemoteLocation& to,
@@ -136,10 +128,10 @@ CopyResult SftpRemote::copy(const RemoteLocation& from, const RemoteLocation& to
 }
 
 void SftpRemote::clean_leftovers(const RemoteLocation& folder) {
-  SftpConnection* open = connection(folder.account);
-  if (open == nullptr) return;
-  clean_remote_leftovers(*open, folder.path);
-  after(folder.account, *open);
+  (void)over_session(folder.account, false, [&](SftpConnection& open) {
+    clean_remote_leftovers(open, folder.path);
+    return true;
+  });
 }
 
 bool SftpRemote::host_lost(const SshAccount& account) const {

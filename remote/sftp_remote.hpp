@@ -47,6 +47,9 @@ class SftpRemote final : public RemoteAccess {
   // After an operation: a session whose transport is gone is closed, and the host counts as
   // lost once a fresh session failed too.
   void after(const SshAccount& account, SftpConnection& connection);
+  // `operation` over the account's session, followed by after(); `no_session` without one.
+  template <typename Result, typename Operation>
+  Result over_session(const SshAccount& account, Result no_session, Operation operation);
 
   RemoteSessions sessions_;
   std::set<std::string> lost_;      // accounts given up for this pass
