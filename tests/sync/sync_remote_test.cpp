@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include "config/config.hpp"
+#include "foundation/file_time.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "sync/recycle_bin.hpp"
 #include "sync/sync_dir.hpp"
+#include "sync/sync_file.hpp"
 #include "sync/sync_report.hpp"
 #include "sync/sync_tree.hpp"
 #include "tests/support/file_tree.hpp"
@@ -93,6 +95,38 @@ TEST_F(SyncRemoteTest, EitherSideMayLieOnTheHost) {
     EXPECT_EQ(files, 3u) << "nothing changed, nothing copied";
     EXPECT_TRUE(report.errors().empty());
   }
+}
+
+// A file item with its target on the host: copied there, copied back, deleted there.
+TEST_F(SyncRemoteTest, AFileItemCopiesAndDeletesOnTheHost) {
+  const fs::path local_file = source / "notes.txt";
+  const fs::path remote_file = target / "notes.txt";
+  const auto run_file = [&] {
+    const SyncItem item(L"file", SyncItemType::File, side(local_file, false),
+                        side(remote_file, true), L"", {}, flags, CompareItems());
+    SyncReportGuard guard(&report);
+    SyncFile sync(item, files, false, false, &remote);
+    sync();
+  };
+  test::write_file(local_file, "local");
+  run_file();
+  EXPECT_EQ(test::read_file(remote_file), "local");
+
+  flags.twoWaySync = true;
+  test::write_file(remote_file, "edited on the host");
+  fs::last_write_time(remote_file, fs::last_write_time(local_file) + std::chrono::hours(1));
+  run_file();
+  EXPECT_EQ(test::read_file(local_file), "edited on the host");
+  EXPECT_EQ(util::to_time_t(fs::last_write_time(local_file)),
+            util::to_time_t(fs::last_write_time(remote_file)))
+      << "in the whole seconds the host carries";
+
+  flags.twoWaySync = false;
+  flags.syncDeletions = true;
+  fs::remove(local_file);
+  run_file();
+  EXPECT_FALSE(fs::exists(remote_file));
+  EXPECT_TRUE(report.errors().empty());
 }
 
 // Joined into local paths, such names would create, overwrite or delete files outside the
