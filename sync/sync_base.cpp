@@ -8,6 +8,7 @@
 
 #include "foundation/durable_file.hpp"
 #include "foundation/platform.hpp"
+#include "foundation/temporary_copy_name.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "foundation/wildmatch.hpp"
@@ -59,8 +60,10 @@ bool local_names_ignore_case(const std::wstring& root) {
   return !root.empty() && platform::names_ignore_case(nearest_existing(util::to_path(root)));
 }
 
+// A partial copy, or an old file held aside while a remote upload takes its name.
 bool is_copy_in_progress(const std::wstring& name) {
-  return is_temporary_copy_name(util::to_path(name).native());
+  const std::string bytes = util::to_path(name).native();
+  return is_temporary_copy_name(bytes) || util::destination_of_aside(bytes).has_value();
 }
 
 }  // namespace

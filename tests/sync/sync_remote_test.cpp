@@ -8,6 +8,7 @@
 
 #include "config/config.hpp"
 #include "foundation/file_time.hpp"
+#include "foundation/temporary_copy_name.hpp"
 #include "foundation/text.hpp"
 #include "foundation/translation.hpp"
 #include "sync/recycle_bin.hpp"
@@ -127,6 +128,22 @@ TEST_F(SyncRemoteTest, AFileItemCopiesAndDeletesOnTheHost) {
   run_file();
   EXPECT_FALSE(fs::exists(remote_file));
   EXPECT_TRUE(report.errors().empty());
+}
+
+// What an interrupted upload left (a partial copy, an old file held aside) is no file of the
+// user's: never copied back, never deleted as a target-only file.
+TEST_F(SyncRemoteTest, LeftoversOfUploadsAreNoFilesOfTheUser) {
+  make_tree(source, "a.txt=a\n");
+  const std::string aside = util::aside_name("a.txt");
+  const std::string partial = util::temporary_copy_name("b.txt");
+  make_tree(target, aside + "=old\n" + partial + "=part\n");
+  for (const bool two_way : {true, false}) {
+    flags.twoWaySync = two_way;
+    flags.syncDeletions = !two_way;
+    run(SyncItemType::Dir, false, true);
+    EXPECT_EQ(describe_tree(source), "a.txt=a\n");
+    EXPECT_TRUE(fs::exists(target / aside));
+  }
 }
 
 // Joined into local paths, such names would create, overwrite or delete files outside the
