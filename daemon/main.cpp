@@ -1,14 +1,18 @@
-// Process entry of the ternwell daemon: prepares translation and logging, starts the daemon,
-// waits for SIGINT or SIGTERM, stops the daemon. No arguments are read.
+// Process entry of ternwell. Without arguments it is the daemon: prepares translation and
+// logging, starts the daemon, waits for SIGINT or SIGTERM, stops the daemon. With arguments it
+// is the short-lived tool of the command line.
 
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <iostream>
 #include <memory>
 #include <string>
 
+#include "daemon/command_line.hpp"
+#include "daemon/command_tool.hpp"
 #include "daemon/my_daemon.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
@@ -37,12 +41,23 @@ void announce(const std::string& system_log_text, const std::wstring& log_text) 
   TWL_Core::log_at(TWL_Core::LogLevel::Info, log_text, std::wstring{});
 }
 
+int run_tool(const CommandLine& command) {
+  if (command.error()) {
+    std::cerr << "ternwell: " << *command.error() << "\n" << command.usage();
+    return 2;
+  }
+  TWL_Core::Logging::instance().set_origin_tag('C');
+  return CommandTool().run(command);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace TWL_Core;
   translation::init_locale(translation::DEFAULT_LOCALES);
   translation::init(translation::locale_dir());
+  const CommandLine command(argc, argv);
+  if (command.action() != CommandLine::Action::Daemon) return run_tool(command);
   Logging::instance().set_origin_tag('D');
 
   daemon_instance = std::make_unique<MyDaemon>();

@@ -14,7 +14,7 @@ as_root() {
 
 install_debian() {
   local packages=(build-essential cmake pkg-config libssh-dev libssl-dev libboost-dev libicu-dev
-                  gettext locales libgtest-dev libgmock-dev)
+                  libcxxopts-dev gettext locales libgtest-dev libgmock-dev)
   $with_tests && packages+=(clang libc++-dev libc++abi-dev libbenchmark-dev openssh-server
                             python3-aiosmtpd iproute2 util-linux openssl rsync fuse3
                             python3-fusepy)
@@ -45,7 +45,7 @@ generate_locales() {
 }
 
 install_macos() {
-  local packages=(cmake pkg-config libssh openssl@3 boost gettext icu4c googletest)
+  local packages=(cmake pkg-config libssh openssl@3 boost gettext icu4c cxxopts googletest)
   $with_tests && packages+=(google-benchmark)
   for package in "${packages[@]}"; do
     brew list --versions "$package" >/dev/null 2>&1 || brew install "$package"
