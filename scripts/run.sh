@@ -35,10 +35,13 @@ else
 fi
 mkdir -p "$(dirname "$log")" && touch "$log"
 echo "Log file: $log   (Ctrl-C stops the daemon)"
+[[ "$home" == "$HOME" ]] || echo "Watch $home/demo/target and $home/demo/notes-copy fill up."
 
 "${run[@]}" &
 daemon=$!
-tail -n 0 -F "$log" &
+# The daemon cuts the log at start and so replaces the file: tail follows the new one, and its
+# note about the replacement is no news to anyone.
+tail -n 0 -F "$log" 2>/dev/null &
 tail=$!
 trap 'kill -TERM "$daemon" 2>/dev/null' INT TERM
 wait "$daemon" || true
