@@ -183,6 +183,13 @@ void set_endpoint(SyncItem& item, bool is_source, const std::wstring& text,
   is_source ? item.source(std::move(endpoint)) : item.target(std::move(endpoint));
 }
 
+// " (<section> #<number>: <name>)": which entry of a list a message is about.
+std::wstring entry_named(const wchar_t* section, std::size_t number, const Config::Tree& entry) {
+  const auto name = entry.get_optional<std::wstring>(L"name");
+  return L" (" + std::wstring(section) + L" #" + std::to_wstring(number) +
+         (name ? L": " + *name : std::wstring()) + L")";
+}
+
 std::optional<std::wstring> optional_type(const Tree& node, const wchar_t* key) {
   const auto child = node.get_child_optional(key);
   return child ? std::optional<std::wstring>(child->data()) : std::nullopt;
@@ -308,12 +315,15 @@ bool Config::interpret_json(const Tree& tree) {
   read_ssh_accounts(tree);
   const auto entries = tree.get_child_optional(L"Syncitems");
   if (!entries) return true;
+  std::size_t number = 0;
   for (const auto& [key, entry] : *entries) {
+    ++number;
     SyncItem item;
     if (interpret_sync_item(entry, item)) {
       add(item, true);
     } else {
-      log_at(LogLevel::Error, translate("sync_item_entry_skipped"));
+      log_at(LogLevel::Error,
+             translate("sync_item_entry_skipped") + entry_named(L"Syncitems", number, entry));
     }
   }
   return true;
@@ -381,11 +391,15 @@ bool Config::read_ssh_accounts(const Tree& tree) {
   const auto entries = tree.get_child_optional(L"SshAccounts");
   if (!entries) return true;
   bool result = true;
+  std::size_t number = 0;
   for (const auto& [key, entry] : *entries) {
+    ++number;
     try {
       add(read_ssh_account(entry), true);
     } catch (const std::exception& e) {
-      log_at(LogLevel::Error, translate_utf8("ssh_account_entry_skipped"), std::string_view(e.what()));
+      log_at(LogLevel::Error, translate("ssh_account_entry_skipped") +
+                                  util::string_to_wstring(e.what()) +
+                                  entry_named(L"SshAccounts", number, entry));
       result = false;
     }
   }

@@ -102,7 +102,10 @@ TEST_F(CommandToolTest, CheckReportsEveryProblemAndWritesNothing) {
   const std::string before = test::read_file(config_file);
   const ToolResult broken = tool({"--check"});
   EXPECT_EQ(broken.status, 1) << broken.out;
-  EXPECT_NE(broken.out.find("target"), std::string::npos) << "names the missing key: " << broken.out;
+  EXPECT_NE(broken.out.find("(target)"), std::string::npos)
+      << "names the missing key: " << broken.out;
+  EXPECT_NE(broken.out.find("(Syncitems #1: Broken)"), std::string::npos)
+      << "names the entry: " << broken.out;
   EXPECT_EQ(test::read_file(config_file), before);
 }
 
