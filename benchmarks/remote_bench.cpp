@@ -108,8 +108,8 @@ class SftpClient {
 std::size_t logins(const test::SshTestServer& server) {
   const std::string log = server.log();
   const std::regex accepted("Accepted password for");
-  return static_cast<std::size_t>(
-      std::distance(std::sregex_iterator(log.begin(), log.end(), accepted), std::sregex_iterator()));
+  return static_cast<std::size_t>(std::distance(
+      std::sregex_iterator(log.begin(), log.end(), accepted), std::sregex_iterator()));
 }
 
 void make_small_tree(const fs::path& root) {
@@ -117,7 +117,8 @@ void make_small_tree(const fs::path& root) {
     const fs::path dir = root / ("folder-" + std::to_string(folder));
     fs::create_directories(dir);
     for (int file = 0; file < FILES_PER_FOLDER; ++file) {
-      std::ofstream(dir / ("file-" + std::to_string(file) + ".txt")) << "content " << folder << file;
+      std::ofstream(dir / ("file-" + std::to_string(file) + ".txt"))
+          << "content " << folder << file;
     }
   }
 }
@@ -130,8 +131,7 @@ std::size_t tree_pass(const std::wstring& source, const std::wstring& target,
   size_and_time.criteria = {CompareItem::Size, CompareItem::Time};
   SyncFlags flags;
   flags.enabled = true;
-  const SyncItem item(L"bench", SyncItemType::Tree, source, target, L"*", {}, flags,
-                      size_and_time);
+  const SyncItem item(L"bench", SyncItemType::Tree, source, target, L"*", {}, flags, size_and_time);
   std::atomic<std::size_t> files{0};
   SyncReport report;
   {
@@ -141,13 +141,14 @@ std::size_t tree_pass(const std::wstring& source, const std::wstring& target,
   }
   if (remote != nullptr) remote->end_pass();
   if (!report.errors().empty()) {
-    std::fprintf(stderr, "pass reported: %s\n", util::wstring_to_string(report.errors()[0]).c_str());
+    std::fprintf(stderr, "pass reported: %s\n",
+                 util::wstring_to_string(report.errors()[0]).c_str());
   }
   return files;
 }
 
-void transfers(const test::SshTestServer& server, const SshAccount& account,
-               const fs::path& work, const fs::path& remote_folder) {
+void transfers(const test::SshTestServer& server, const SshAccount& account, const fs::path& work,
+               const fs::path& remote_folder) {
   const fs::path local_file = work / "local.bin";
   write_random_file(local_file);
   const SftpClient client(server, work);
@@ -159,12 +160,12 @@ void transfers(const test::SshTestServer& server, const SshAccount& account,
     client.run("put " + local_file.string() + " " + (remote_folder / "theirs.bin").string());
   });
   const double ours_down = best_of(2, [&] {
-    const FileDescriptor out(::open((work / "down.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    const FileDescriptor out(
+        ::open((work / "down.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
     (void)remote.download(up, out.get(), {});
   });
-  const double theirs_down = best_of(2, [&] {
-    client.run("get " + up.path + " " + (work / "theirs-down.bin").string());
-  });
+  const double theirs_down =
+      best_of(2, [&] { client.run("get " + up.path + " " + (work / "theirs-down.bin").string()); });
   remote.end_pass();
   std::printf("256 MiB file (best of 2)        ours         sftp client   ratio ours/theirs\n");
   std::printf("  upload                   %8.1f MB/s  %8.1f MB/s   %5.2f\n",
@@ -193,18 +194,18 @@ void no_change_pass(const test::SshTestServer& server, const fs::path& work,
       tree_pass(util::from_path(source), util::from_path(local_target), nullptr);
   std::size_t copied = 0;
   const std::size_t logins_before = logins(server);
-  const double remote_pass = best_of(3, [&] {
-    copied += tree_pass(util::from_path(source), remote_target, &remote);
-  });
+  const double remote_pass =
+      best_of(3, [&] { copied += tree_pass(util::from_path(source), remote_target, &remote); });
   const std::size_t pass_logins = (logins(server) - logins_before) / 3;
   const double local_pass = best_of(3, [&] {
     copied += tree_pass(util::from_path(source), util::from_path(local_target), nullptr);
   });
   std::printf("pass with nothing to do over %d files (best of 3; first passes copied %zu / %zu)\n",
               FOLDERS * FILES_PER_FOLDER, first_remote, first_local);
-  std::printf("  remote tree %.3f s (%zu login per pass), local tree %.3f s, ratio remote/local "
-              "%.1f (copied again: %zu)\n",
-              remote_pass, pass_logins, local_pass, remote_pass / local_pass, copied);
+  std::printf(
+      "  remote tree %.3f s (%zu login per pass), local tree %.3f s, ratio remote/local "
+      "%.1f (copied again: %zu)\n",
+      remote_pass, pass_logins, local_pass, remote_pass / local_pass, copied);
 }
 
 }  // namespace
@@ -217,7 +218,8 @@ int main() {
   }
   test::SshTestServer server;
   if (!server.ready()) {
-    std::printf("remote_bench skipped: the SSH test server did not start\n%s\n", server.log().c_str());
+    std::printf("remote_bench skipped: the SSH test server did not start\n%s\n",
+                server.log().c_str());
     return 0;
   }
   test::TempDir work;

@@ -22,6 +22,8 @@ cxxopts::Options make_options() {
   cxxopts::Options options("ternwell", "Keeps files, folders and trees in step.");
   options.custom_help("[--check | --plan [ITEM...] | --once [ITEM...] | --encrypt-passwords]");
   options.positional_help("");
+  // One option per line, as the usage shows them.
+  // clang-format off
   options.add_options()
       ("help", "show this help and exit")
       ("version", "show the version and the catalogue build stamp")
@@ -30,6 +32,7 @@ cxxopts::Options make_options() {
       ("once", "run one pass over the named items (default: all enabled)")
       ("encrypt-passwords", "store every password of the configuration encrypted")
       ("items", "items", cxxopts::value<std::vector<std::string>>());
+  // clang-format on
   options.parse_positional({"items"});
   return options;
 }

@@ -82,8 +82,9 @@ class ProgressDisplay {
     const SyncMessage message = controller.get_message();
     if (!message.text.empty()) current_ = last_line_of(message.text);
     if (current_.empty()) return;
-    const std::string line = say("cli_once_progress", {current_, std::to_string(controller.copied_bytes()),
-                                                      std::to_string(controller.count_files())});
+    const std::string line =
+        say("cli_once_progress", {current_, std::to_string(controller.copied_bytes()),
+                                  std::to_string(controller.count_files())});
     if (terminal_) {
       std::cout << "\r\033[K" << line << std::flush;
     } else if (current_ != printed_) {
@@ -121,8 +122,8 @@ int CommandTool::run(const CommandLine& command) {
     case CommandLine::Action::EncryptPasswords:
       return encrypt_passwords();
     case CommandLine::Action::Version:
-      std::cout << "ternwell " << TERNWELL_VERSION << " (" << say("cli_catalogue_stamp")
-                << " " << translation::BUILD_STAMP << ")" << std::endl;
+      std::cout << "ternwell " << TERNWELL_VERSION << " (" << say("cli_catalogue_stamp") << " "
+                << translation::BUILD_STAMP << ")" << std::endl;
       return 0;
     case CommandLine::Action::Help:
     case CommandLine::Action::Daemon:
@@ -181,8 +182,8 @@ bool CommandTool::select_items(const std::vector<std::string>& items) {
   for (std::size_t index = 0; index < all.size(); ++index) {
     SyncItem item = all[index];
     const std::string name = text(item.name);
-    item.flags.enabled = item.flags.enabled &&
-                         std::find(items.begin(), items.end(), name) != items.end();
+    item.flags.enabled =
+        item.flags.enabled && std::find(items.begin(), items.end(), name) != items.end();
     config.set(index, item);
   }
   return true;

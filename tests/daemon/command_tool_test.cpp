@@ -46,9 +46,9 @@ class CommandToolTest : public DaemonConfigTest {
 
   // Items "Documents" (a folder item) and "Notes" (a file item); `items` replaces them.
   void configure(const std::string& items = {}, const std::string& accounts = "[]") {
-    const std::string folder_item =
-        R"({"name": "Documents", "type": "Verzeichnis", "source": ")" + source.string() +
-        R"(", "target": ")" + target.string() + R"(", "wildcard": "*", "SyncCycle": 0,
+    const std::string folder_item = R"({"name": "Documents", "type": "Verzeichnis", "source": ")" +
+                                    source.string() + R"(", "target": ")" + target.string() +
+                                    R"(", "wildcard": "*", "SyncCycle": 0,
            "compareitems": {"size": "true", "time": "true"},
            "syncflags": {"delAftercopy": false, "twoWaySync": false, "copyWhenTargetNewer": false,
                          "fatherSonPrinciple": false, "syncDeletions": false, "enabled": true}})";

@@ -34,8 +34,8 @@ class ServiceFilesTest : public DaemonConfigTest {
   // "show-plist"), saved under `name`.
   std::string shown(const char* what, const char* name) {
     const fs::path file = home / name;
-    EXPECT_EQ(shell("{ bash '" + SERVICE_SCRIPT.string() + "' " + what + " '" +
-                    binary().string() + "' > '" + file.string() + "'; }"),
+    EXPECT_EQ(shell("{ bash '" + SERVICE_SCRIPT.string() + "' " + what + " '" + binary().string() +
+                    "' > '" + file.string() + "'; }"),
               0)
         << test::read_file(out);
     return file.string();
