@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/random_file.hpp"
 #include "config/config.hpp"
 #include "foundation/file_descriptor.hpp"
 #include "foundation/text.hpp"
@@ -63,21 +64,6 @@ double median_of(int runs, const std::function<void()>& work) {
 
 double megabytes_per_second(double seconds) {
   return static_cast<double>(FILE_BYTES) / 1e6 / seconds;
-}
-
-void write_random_file(const fs::path& path) {
-  std::ofstream out(path, std::ios::binary);
-  std::string block(1 << 20, '\0');
-  std::uint64_t state = 88172645463325252ULL;
-  for (std::size_t written = 0; written < FILE_BYTES; written += block.size()) {
-    for (auto& byte : block) {
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      byte = static_cast<char>(state);
-    }
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  }
 }
 
 // OpenSSH's client, reading its commands from stdin and its password from an askpass script.
@@ -150,7 +136,7 @@ std::size_t tree_pass(const std::wstring& source, const std::wstring& target,
 void transfers(const test::SshTestServer& server, const SshAccount& account, const fs::path& work,
                const fs::path& remote_folder) {
   const fs::path local_file = work / "local.bin";
-  write_random_file(local_file);
+  bench::write_random_file(local_file, FILE_BYTES);
   const SftpClient client(server, work);
   SftpRemote remote;
   const RemoteLocation up{account, (remote_folder / "up.bin").string()};

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 
+#include "benchmarks/random_file.hpp"
 #include "foundation/file_ops.hpp"
 #include "foundation/text.hpp"
 #include "sync/safe_copy.hpp"
@@ -43,21 +44,6 @@ void shell(const std::string& command) {
   if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
 }
 
-void write_random_file(const fs::path& path) {
-  std::ofstream out(path, std::ios::binary);
-  std::string block(1 << 20, '\0');
-  std::uint64_t state = 88172645463325252ULL;
-  for (std::size_t written = 0; written < FILE_BYTES; written += block.size()) {
-    for (auto& byte : block) {
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      byte = static_cast<char>(state);
-    }
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  }
-}
-
 }  // namespace
 
 int main() {
@@ -67,7 +53,7 @@ int main() {
   const fs::path source = dir / "source.bin";
   const fs::path reference = dir / "cp-copy.bin";
   const fs::path ours = dir / "safe-copy.bin";
-  write_random_file(source);
+  bench::write_random_file(source, FILE_BYTES);
   shell("cat '" + source.string() + "' > /dev/null");  // into the page cache
 
   const double cp_cmp = best_seconds([&] {

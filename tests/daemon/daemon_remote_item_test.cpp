@@ -125,6 +125,20 @@ class DaemonRemoteItemTest : public DaemonConfigTest {
     }
   }
 
+  // Starts a folder item whose 300 MiB file replaces an older `old_content` on the host, and
+  // returns once the upload's partial copy is there.
+  void start_large_upload_over(const std::string& old_content) {
+    test::write_file(remote / "large.bin", old_content);
+    server->give_to_user(remote);
+    fs::last_write_time(remote / "large.bin", fs::file_time_type::clock::now() - 3600s);
+    test::write_file(local / "large.bin", "");
+    fs::resize_file(local / "large.bin", std::uintmax_t{300} << 20);
+    configure("Verzeichnis", local.string(), on("nas", remote));
+    start();
+    ASSERT_TRUE(test::wait_until([&] { return holds_partial_copy(remote); }, 30s))
+        << test::read_file(log);
+  }
+
   // Starts the daemon with an empty log, so that what it logs is this run's alone.
   void start_afresh() {
     fs::remove(log);
@@ -271,17 +285,8 @@ TEST_F(DaemonRemoteItemTest, AWrongPasswordOrAnAbsentServerLeaveTheItemUnreachab
 
 // A server that dies half-way leaves the old name alone; the copy completes once it is back.
 TEST_F(DaemonRemoteItemTest, AServerKilledDuringATransferLosesNoFile) {
-  fs::create_directories(local);
   const std::string old_content = "the old content";
-  test::write_file(remote / "large.bin", old_content);
-  server->give_to_user(remote);
-  fs::last_write_time(remote / "large.bin", fs::file_time_type::clock::now() - 3600s);
-  test::write_file(local / "large.bin", "");
-  fs::resize_file(local / "large.bin", std::uintmax_t{300} << 20);
-  configure("Verzeichnis", local.string(), on("nas", remote));
-  start();
-  ASSERT_TRUE(test::wait_until([&] { return holds_partial_copy(remote); }, 30s))
-      << test::read_file(log);
+  ASSERT_NO_FATAL_FAILURE(start_large_upload_over(old_content));
   server->stop();
   EXPECT_EQ(test::read_file(remote / "large.bin"), old_content);
   ASSERT_TRUE(server->start()) << server->log();
@@ -295,16 +300,7 @@ TEST_F(DaemonRemoteItemTest, AServerKilledDuringATransferLosesNoFile) {
 }
 
 TEST_F(DaemonRemoteItemTest, AStopDuringATransferEndsItAndKeepsTheOldFile) {
-  fs::create_directories(local);
-  test::write_file(remote / "large.bin", "old");
-  server->give_to_user(remote);
-  fs::last_write_time(remote / "large.bin", fs::file_time_type::clock::now() - 3600s);
-  test::write_file(local / "large.bin", "");
-  fs::resize_file(local / "large.bin", std::uintmax_t{300} << 20);
-  configure("Verzeichnis", local.string(), on("nas", remote));
-  start();
-  ASSERT_TRUE(test::wait_until([&] { return holds_partial_copy(remote); }, 30s))
-      << test::read_file(log);
+  ASSERT_NO_FATAL_FAILURE(start_large_upload_over("old"));
   stop();
   EXPECT_EQ(test::read_file(remote / "large.bin"), "old");
   EXPECT_FALSE(holds_partial_copy(remote)) << "a cancelled upload removes its partial copy";
