@@ -11,6 +11,7 @@
 
 #include "config/config.hpp"
 #include "foundation/text.hpp"
+#include "foundation/worker_thread.hpp"
 #include "foundation/translation.hpp"
 #include "logging/logging.hpp"
 #include "sync/recycle_bin.hpp"
@@ -206,7 +207,7 @@ int CommandTool::once(const std::vector<std::string>& items) {
   std::signal(SIGTERM, on_interrupt);
   Synchronize& controller = Synchronize::create(SyncType::Once, nullptr, SyncRole::Foreground);
   std::atomic<bool> done{false};
-  std::jthread waiter([&] {
+  WorkerThread waiter([&] {
     controller.wait();
     done = true;
   });
