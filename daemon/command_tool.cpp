@@ -11,8 +11,8 @@
 
 #include "config/config.hpp"
 #include "foundation/text.hpp"
-#include "foundation/worker_thread.hpp"
 #include "foundation/translation.hpp"
+#include "foundation/worker_thread.hpp"
 #include "logging/logging.hpp"
 #include "sync/recycle_bin.hpp"
 #include "sync/synchronize.hpp"

@@ -79,6 +79,20 @@ TEST_F(SftpRemoteTest, ADownloadWritesTheBytesAndGivesModeAndTime) {
   EXPECT_EQ(file.modified, util::to_time_t(fs::last_write_time(folder / "photo.jpg")));
 }
 
+// Blocks are asked for ahead of the answers: sizes at and around the block and the read-ahead
+// window must still arrive whole and in order.
+TEST_F(SftpRemoteTest, DownloadsOfEverySizeArriveWhole) {
+  for (const std::size_t size : {std::size_t{65536}, std::size_t{65537}, std::size_t{16 * 65536},
+                                 std::size_t{(2 << 20) + 3}}) {
+    SCOPED_TRACE(size);
+    std::string content(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 7919) >> 8);
+    write_remote("sized.bin", content, READ_ONLY);
+    ASSERT_EQ(download_to(local / "sized.bin", "sized.bin").result, CopyResult::Copied);
+    EXPECT_TRUE(test::read_file(local / "sized.bin") == content);
+  }
+}
+
 TEST_F(SftpRemoteTest, AnEmptyFileIsCopiedWithoutProgress) {
   write_remote("empty.txt", "", READ_ONLY);
   bool reported = false;
